@@ -1,0 +1,46 @@
+// Runs the real bonesplice program in a scratch folder, the way a user's script does.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct RunResult {
+  int status = -1;         // exit status; 128 + signal number when the program was killed
+  bool signaled = false;   // the program died of a signal (a crash)
+  std::string output;      // everything it wrote to standard output
+};
+
+// Runs bonesplice with args in dir, feeding input on standard input.
+RunResult RunBonesplice(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                        const std::string& input = "");
+
+// Runs any program (path) with args in dir, feeding input on standard input.
+RunResult RunProcess(const std::string& program, const std::filesystem::path& dir,
+                     const std::vector<std::string>& args, const std::string& input = "");
+
+// A fresh folder under the system's temporary folder, removed with its content at the end.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
+void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+std::string ReadFileText(const std::filesystem::path& path);
+
+// The program's banner, as every run prints it first.
+std::string Banner();
+
+}  // namespace testing_support
