@@ -1,0 +1,172 @@
+// The sample-file generator: determinism, layout, round trip, shuffling and shared entries.
+
+#include "glagen/sample.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+
+#include "format/bytes.h"
+
+namespace {
+
+using glagen::DecodeSampleFile;
+using glagen::EncodeSampleFile;
+using glagen::GenerateOptions;
+using glagen::GenerateSampleFile;
+using glagen::SampleFile;
+
+GenerateOptions Small(uint64_t seed) {
+  GenerateOptions options;
+  options.seed = seed;
+  options.bones = 20;
+  options.frames = 12;
+  options.entries = 300;
+  return options;
+}
+
+TEST(SampleFile, SameSeedSameBytesOtherSeedOtherBytes) {
+  std::vector<uint8_t> first = EncodeSampleFile(GenerateSampleFile(Small(7)));
+  EXPECT_EQ(first, EncodeSampleFile(GenerateSampleFile(Small(7))));
+  EXPECT_NE(first, EncodeSampleFile(GenerateSampleFile(Small(8))));
+}
+
+TEST(SampleFile, LayoutIsContiguous) {
+  SampleFile file;
+  file.bones.resize(2);
+  file.bones[0].name = "root";
+  file.bones[1].name = "pelvis";
+  file.frames.assign(3, std::vector<uint32_t>{0, 3});
+  file.entries.resize(4);
+  std::vector<uint8_t> bytes = EncodeSampleFile(file);
+  ASSERT_EQ(bytes.size(), 526u);
+  EXPECT_EQ(bonesplice::LoadU32(&bytes[76]), 3u);    // frameCount
+  EXPECT_EQ(bonesplice::LoadU32(&bytes[80]), 452u);  // frameArrayOffset
+  EXPECT_EQ(bonesplice::LoadU32(&bytes[84]), 2u);    // boneCount
+  EXPECT_EQ(bonesplice::LoadU32(&bytes[88]), 470u);  // boneArrayOffset
+  EXPECT_EQ(bonesplice::LoadU32(&bytes[92]), 108u);  // skeletonInfoOffset
+  EXPECT_EQ(bonesplice::LoadU32(&bytes[96]), 526u);  // eofOffset
+  // Derived offset table: each record's position from the first.
+  EXPECT_EQ(bonesplice::LoadU32(&bytes[100]), 0u);
+  EXPECT_EQ(bonesplice::LoadU32(&bytes[104]), 172u);
+  EXPECT_EQ(bonesplice::LoadU24(&bytes[452 + 3]), 3u);
+}
+
+TEST(SampleFile, DecodeThenEncodeGivesTheSameBytes) {
+  GenerateOptions options = Small(3);
+  options.name = std::string(64, 'n');  // a name that fills its field
+  options.scale = 2.5f;
+  SampleFile file = GenerateSampleFile(options);
+  file.bones[1].name = std::string(64, 'b');
+  std::vector<uint8_t> bytes = EncodeSampleFile(file);
+  std::optional<SampleFile> decoded = DecodeSampleFile(bytes);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->name, options.name);
+  EXPECT_EQ(decoded->bones[1].name, file.bones[1].name);
+  EXPECT_EQ(decoded->bones[3].origin, file.bones[3].origin);  // as stored, not divided by scale
+  EXPECT_EQ(decoded->frames, file.frames);
+  EXPECT_EQ(decoded->entries, file.entries);
+  EXPECT_EQ(EncodeSampleFile(*decoded), bytes);
+}
+
+TEST(SampleFile, DecodeRefusesCutAndDamagedFiles) {
+  std::vector<uint8_t> bytes = EncodeSampleFile(GenerateSampleFile(Small(4)));
+  for (size_t length :
+       {size_t{0}, size_t{99}, size_t{100}, size_t{400}, bytes.size() - 14, bytes.size() - 1}) {
+    EXPECT_FALSE(DecodeSampleFile(std::vector<uint8_t>(bytes.data(), bytes.data() + length)))
+        << length;
+  }
+  std::vector<uint8_t> longer = bytes;
+  longer.push_back(0);
+  EXPECT_FALSE(DecodeSampleFile(longer));
+  std::vector<uint8_t> manyChildren = bytes;
+  bonesplice::StoreU32(&manyChildren[100 + 4 * 20 + 168], 0x7FFFFFFF);
+  EXPECT_FALSE(DecodeSampleFile(manyChildren));
+}
+
+TEST(SampleFile, GeneratedSkeletonIsATree) {
+  GenerateOptions options = Small(5);
+  options.bones = 150;  // past the built-in list of names
+  SampleFile file = GenerateSampleFile(options);
+  std::set<std::string> names;
+  for (size_t i = 0; i < file.bones.size(); ++i) {
+    const glagen::SampleBone& bone = file.bones[i];
+    EXPECT_LE(bone.name.size(), 63u);
+    names.insert(bone.name);
+    EXPECT_EQ(bone.parent < 0, i == 0);
+    EXPECT_LT(bone.parent, static_cast<int32_t>(i));
+    for (uint32_t child : bone.children)
+      EXPECT_EQ(file.bones[child].parent, static_cast<int32_t>(i));
+  }
+  EXPECT_EQ(names.size(), file.bones.size());
+}
+
+TEST(SampleFile, ShuffleKeepsNamesAndHierarchy) {
+  SampleFile like = GenerateSampleFile(Small(1));
+  GenerateOptions options = Small(2);
+  options.like = &like;
+  options.shuffle = true;
+  SampleFile file = GenerateSampleFile(options);
+  ASSERT_EQ(file.bones.size(), like.bones.size());
+  bool moved = false;
+  auto find = [&like](const std::string& name) {
+    for (size_t i = 0; i < like.bones.size(); ++i) {
+      if (like.bones[i].name == name) return i;
+    }
+    return like.bones.size();
+  };
+  for (size_t i = 0; i < file.bones.size(); ++i) {
+    const glagen::SampleBone& bone = file.bones[i];
+    size_t old = find(bone.name);
+    ASSERT_LT(old, like.bones.size());
+    moved = moved || old != i;
+    const glagen::SampleBone& model = like.bones[old];
+    EXPECT_EQ(bone.origin, model.origin);
+    EXPECT_EQ(bone.flags, model.flags);
+    if (model.parent < 0) {
+      EXPECT_EQ(bone.parent, -1);
+    } else {
+      EXPECT_EQ(file.bones[static_cast<size_t>(bone.parent)].name,
+                like.bones[static_cast<size_t>(model.parent)].name);
+    }
+    ASSERT_EQ(bone.children.size(), model.children.size());
+    for (size_t c = 0; c < bone.children.size(); ++c) {
+      EXPECT_EQ(file.bones[bone.children[c]].name, like.bones[model.children[c]].name);
+    }
+  }
+  EXPECT_TRUE(moved);
+}
+
+TEST(SampleFile, SharesGiveExactCounts) {
+  SampleFile like = GenerateSampleFile(Small(1));
+  const std::set<glagen::Entry> likeEntries(like.entries.begin(), like.entries.end());
+  struct Case {
+    double shared;
+    double repeat;
+    size_t fromLike;
+    size_t distinct;
+  };
+  for (const Case& c : {Case{0.25, 0.0, 75, 300}, Case{0.0, 0.1, 0, 270}, Case{1.0, 0.0, 300, 300},
+                        Case{0.5, 0.25, 150, 225}}) {
+    GenerateOptions options = Small(9);
+    options.like = &like;
+    options.sharedShare = c.shared;
+    options.repeatShare = c.repeat;
+    SampleFile file = GenerateSampleFile(options);
+    size_t fromLike = static_cast<size_t>(
+        std::count_if(file.entries.begin(), file.entries.end(),
+                      [&](const glagen::Entry& e) { return likeEntries.count(e) > 0; }));
+    const std::set<glagen::Entry> distinct(file.entries.begin(), file.entries.end());
+    if (c.repeat == 0.0) {
+      EXPECT_EQ(fromLike, c.fromLike) << c.shared;
+    }
+    EXPECT_EQ(distinct.size(), c.distinct) << c.shared << " " << c.repeat;
+    for (const std::vector<uint32_t>& frame : file.frames) {
+      for (uint32_t index : frame) EXPECT_LT(index, file.entries.size());
+    }
+  }
+}
+
+}  // namespace
