@@ -1,0 +1,131 @@
+#include "app/dump.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace bonesplice {
+namespace {
+
+constexpr char kRule[] = "\n==============================================================\n";
+constexpr char kNoSuchBone[] = "(no such bone)";
+
+// Reports of files with very many bones or children are handed to the log in pieces of about
+// this size, so that the report never has to be held in memory as a whole.
+constexpr size_t kFlushSize = size_t{1} << 20;
+
+// Collects report text and, when it writes to a log, hands it over whenever it has grown past
+// kFlushSize. Without a log it keeps the whole text.
+class ReportWriter {
+ public:
+  explicit ReportWriter(std::FILE* log) : log_(log) {}
+
+  __attribute__((format(printf, 2, 3))) void Append(const char* format, ...) {
+    if (failed_) return;
+    va_list args;
+    va_start(args, format);
+    int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    if (length < 0) {
+      failed_ = true;
+      return;
+    }
+    size_t start = text_.size();
+    size_t size = static_cast<size_t>(length);
+    text_.resize(start + size + 1);  // room for the NUL that vsnprintf writes
+    va_start(args, format);
+    std::vsnprintf(&text_[start], size + 1, format, args);
+    va_end(args);
+    text_.resize(start + size);
+    if (log_ != nullptr && text_.size() >= kFlushSize) Flush();
+  }
+
+  // Writes the pending text to the log; false once any write has failed.
+  bool Flush() {
+    if (log_ != nullptr && !text_.empty()) {
+      if (std::fwrite(text_.data(), 1, text_.size(), log_) != text_.size()) failed_ = true;
+      text_.clear();
+    }
+    return !failed_;
+  }
+
+  std::string& text() { return text_; }
+
+ private:
+  std::FILE* log_;
+  std::string text_;
+  bool failed_ = false;
+};
+
+// The name of bone index of table, or a marker when no bone has that index.
+const char* BoneName(const BoneTable& table, uint32_t index) {
+  return index < table.bones.size() ? table.bones[index].name : kNoSuchBone;
+}
+
+void AppendMatrix(ReportWriter& out, const float* matrix) {
+  for (int row = 0; row < 3; ++row) {
+    out.Append("\n");
+    for (int column = 0; column < 4; ++column) out.Append("%f ", double{matrix[row * 4 + column]});
+  }
+}
+
+void AppendBone(ReportWriter& out, const BoneTable& table, uint32_t index) {
+  const SkeletonBone& bone = table.bones[index];
+  out.Append("\n0x%x - %s:", index, bone.name);
+  out.Append("\n\tFLAGS: 0x%x", bone.flags);
+  // A bone without parent is shown as its own parent.
+  uint32_t parent = bone.parent == -1 ? index : static_cast<uint32_t>(bone.parent);
+  out.Append("\n\tPARENT: index - 0x%x, name - %s", parent, BoneName(table, parent));
+  out.Append("\n\tORIGIN:");
+  AppendMatrix(out, bone.origin);
+  out.Append("\n\tINVERSED ORIGIN:");
+  AppendMatrix(out, bone.inversedOrigin);
+  out.Append("\n\tNUMBER OF CHILDREN: %d", bone.childCount);
+  for (uint32_t child : bone.children) {
+    out.Append("\n\t\tIndex: 0x%x, Name: %s", child, BoneName(table, child));
+  }
+}
+
+void AppendReport(ReportWriter& out, const AnimHeader& header, const BoneTable& table) {
+  out.Append("%s", kRule);
+  out.Append("Header - %s", header.name);
+  out.Append("%s", kRule);
+  out.Append("\nSkeleton info offset: 0x%x", header.skeletonInfoOffset);
+  out.Append("\nFrame array offset: 0x%x", header.frameArrayOffset);
+  out.Append("\nBone array offset: 0x%x", header.boneArrayOffset);
+  out.Append("\nEOF Offset: 0x%x", header.eofOffset);
+  out.Append("\n");
+  out.Append("\nNumber of bones: %d", static_cast<int>(header.boneCount));
+  out.Append("\nNumber of frames: %d", static_cast<int>(header.frameCount));
+  out.Append("\nScale: %f\n\n", double{header.scale});
+  // The reader never returns more than header.boneCount bones, so every index fits 32 bits.
+  for (size_t i = 0; i < table.bones.size(); ++i) AppendBone(out, table, static_cast<uint32_t>(i));
+  if (table.wholeBoneCount < header.boneCount) {
+    out.Append("\nThe file holds only %u of %u bones.", table.wholeBoneCount, header.boneCount);
+  }
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+}  // namespace
+
+std::string FormatBoneReport(const AnimHeader& header, const BoneTable& table) {
+  ReportWriter out(nullptr);
+  AppendReport(out, header, table);
+  return std::move(out.text());
+}
+
+bool DumpBones(std::FILE* stream, const AnimHeader& header) {
+  BoneTable table = ReadSkeleton(stream, header);
+  std::unique_ptr<std::FILE, FileCloser> log(std::fopen(kBoneLogName, "a+"));
+  if (!log) return false;
+  ReportWriter out(log.get());
+  AppendReport(out, header, table);
+  bool written = out.Flush();
+  return std::fclose(log.release()) == 0 && written;
+}
+
+}  // namespace bonesplice
