@@ -34,7 +34,7 @@ std::string CannotCreateOutput(const std::string& name) {
 }
 
 std::string CannotWriteOutput(const std::string& name) {
-  return "\nError: cannot write output file " + name + "; it has been removed.";
+  return "\nError: cannot write output file " + name + ".";
 }
 
 std::string CannotRead(const char* which) {

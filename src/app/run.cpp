@@ -69,7 +69,12 @@ int RunMergeToFile(std::FILE* base, std::FILE* donor, File output, const std::st
   bool closed = std::fclose(output.release()) == 0;
   if (outcome.error == MergeError::kNone && !closed) outcome.error = MergeError::kWriteFailed;
   if (outcome.error == MergeError::kNone) return 1;
-  if (outcome.error == MergeError::kWriteFailed) std::remove(outputName.c_str());
+  // A partly written file must not pass for a result; a device named as output stays.
+  struct stat written;
+  if (outcome.error == MergeError::kWriteFailed && stat(outputName.c_str(), &written) == 0 &&
+      S_ISREG(written.st_mode)) {
+    std::remove(outputName.c_str());
+  }
   Print(messages::MergeFailure(outcome, outputName));
   return 0;
 }

@@ -1,0 +1,17 @@
+// The merge written plainly from its rule, with linear scans and no index structures: the
+// reference that the program's output is compared against, and the slow baseline of the
+// benchmark. Works on whole files in memory and expects sound inputs.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace reference {
+
+// The merged file of base and donor. With optimize, a donor entry takes the index of the first
+// appended entry with the same 14 bytes, else of the first base entry with them, else it is
+// appended.
+std::vector<uint8_t> ReferenceMerge(const std::vector<uint8_t>& base,
+                                    const std::vector<uint8_t>& donor, bool optimize);
+
+}  // namespace reference

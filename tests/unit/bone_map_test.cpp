@@ -1,0 +1,98 @@
+#include "merge/bone_map.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace bonesplice {
+namespace {
+
+BoneTable TableOf(const std::vector<std::string>& names) {
+  BoneTable table;
+  for (const std::string& name : names) {
+    SkeletonBone bone{};
+    std::strncpy(bone.name, name.c_str(), 64);
+    table.bones.push_back(bone);
+  }
+  table.wholeBoneCount = static_cast<uint32_t>(names.size());
+  return table;
+}
+
+// Frame whose field j holds the index 0x0A0B00 + j.
+std::vector<uint8_t> NumberedFrame(size_t fields) {
+  std::vector<uint8_t> frame;
+  for (size_t j = 0; j < fields; ++j) {
+    frame.insert(frame.end(), {static_cast<uint8_t>(j), 0x0B, 0x0A});
+  }
+  return frame;
+}
+
+std::vector<uint32_t> SecondIndices(const BoneNameMap& map) {
+  std::vector<uint32_t> indices;
+  for (const BoneNameEntry& entry : map) indices.push_back(entry.secondIndex);
+  return indices;
+}
+
+TEST(BoneMap, MatchesByExactNameFirstDonorBoneWinning) {
+  struct Case {
+    std::vector<std::string> base;
+    std::vector<std::string> donor;
+    std::vector<uint32_t> expected;
+  };
+  const Case cases[] = {
+      {{"root", "spine", "head"}, {"head", "spine", "root"}, {2, 1, 0}},
+      {{"root", "spine", "head"}, {"root", "spine", "head"}, {0, 1, 2}},
+      {{"root", "arm", "arm"}, {"arm", "root", "arm"}, {1, 0, 0}},
+      {{"a", "b", "c"}, {"c", "c", "a"}, {}},  // b is missing
+  };
+  for (const Case& c : cases) {
+    BoneNameMap map;
+    BoneMapResult result = MatchBoneNames(TableOf(c.base), TableOf(c.donor), map);
+    if (c.expected.empty()) {
+      EXPECT_EQ(result.status, BoneMapStatus::kMissingBone);
+      EXPECT_EQ(result.missingName, "b");
+    } else {
+      EXPECT_EQ(result.status, BoneMapStatus::kOk);
+      EXPECT_EQ(SecondIndices(map), c.expected);
+      EXPECT_EQ(map[0].name, c.base[0]);
+    }
+  }
+}
+
+TEST(BoneMap, NamesDifferingInLetterCaseDoNotMatch) {
+  BoneNameMap map;
+  BoneMapResult result = MatchBoneNames(TableOf({"Root"}), TableOf({"root"}), map);
+  EXPECT_EQ(result.status, BoneMapStatus::kMissingBone);
+  EXPECT_EQ(result.missingName, "Root");
+}
+
+TEST(BoneMap, ReorderMovesWholeFieldsIntoBaseOrder) {
+  AnimHeader donorHeader{};
+  donorHeader.boneCount = 4;
+  BoneNameMap map;
+
+  ASSERT_EQ(MatchBoneNames(TableOf({"a", "b", "c", "d"}), TableOf({"d", "c", "b", "a"}), map)
+                .status,
+            BoneMapStatus::kOk);
+  std::vector<uint8_t> frame = NumberedFrame(4);
+  ReorderFrame(frame.data(), donorHeader, map);
+  EXPECT_EQ(frame, (std::vector<uint8_t>{3, 11, 10, 2, 11, 10, 1, 11, 10, 0, 11, 10}));
+
+  ASSERT_EQ(MatchBoneNames(TableOf({"a", "b", "c", "d"}), TableOf({"a", "b", "c", "d"}), map)
+                .status,
+            BoneMapStatus::kOk);
+  frame = NumberedFrame(4);
+  ReorderFrame(frame.data(), donorHeader, map);
+  EXPECT_EQ(frame, NumberedFrame(4));
+
+  // Bones 1 and 3 share a name in both files: field 3 becomes a copy of field 1.
+  ASSERT_EQ(MatchBoneNames(TableOf({"a", "x", "c", "x"}), TableOf({"a", "x", "c", "x"}), map)
+                .status,
+            BoneMapStatus::kOk);
+  frame = NumberedFrame(4);
+  ReorderFrame(frame.data(), donorHeader, map);
+  EXPECT_EQ(frame, (std::vector<uint8_t>{0, 11, 10, 1, 11, 10, 2, 11, 10, 1, 11, 10}));
+}
+
+}  // namespace
+}  // namespace bonesplice

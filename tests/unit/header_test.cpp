@@ -1,0 +1,125 @@
+#include "format/header.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "format/bytes.h"
+#include "memory_stream.h"
+
+namespace bonesplice {
+namespace {
+
+using testing_support::OpenBytes;
+
+std::vector<uint8_t> HeaderBytes(const char* ident, uint32_t boneCount, uint32_t scaleBits) {
+  std::vector<uint8_t> bytes(kHeaderSize);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+  std::memcpy(bytes.data(), ident, 4);
+  StoreU32(&bytes[72], scaleBits);
+  StoreU32(&bytes[84], boneCount);
+  return bytes;
+}
+
+AnimHeader Read(const std::vector<uint8_t>& bytes) {
+  AnimHeader header;
+  auto stream = OpenBytes(bytes);
+  ReadHeader(stream.get(), header);
+  return header;
+}
+
+TEST(Header, ReadAndEncodeReproduceTheHundredBytesForAnyScaleBits) {
+  for (uint32_t scaleBits : {0x3F800000u, 0x7FC00000u, 0x7FA00001u, 0xFFFFFFFFu, 0x80000000u}) {
+    std::vector<uint8_t> bytes = HeaderBytes("2LGA", 70, scaleBits);
+    auto stream = OpenBytes(bytes);
+    AnimHeader header;
+    EXPECT_TRUE(ReadHeader(stream.get(), header));
+    EXPECT_EQ(std::ftell(stream.get()), 100) << "the offset table is read from here";
+    std::array<uint8_t, kHeaderSize> encoded = EncodeHeader(header);
+    EXPECT_EQ(std::vector<uint8_t>(encoded.begin(), encoded.end()), bytes) << scaleBits;
+  }
+}
+
+TEST(Header, FieldsComeInFileOrder) {
+  std::vector<uint8_t> bytes(kHeaderSize, 0);
+  std::memcpy(&bytes[0], "2LGA", 4);
+  std::memcpy(&bytes[4], "\x06\0\0\0", 4);
+  std::memcpy(&bytes[8], "walk", 4);
+  const uint32_t words[] = {FloatBits(2.5f), 10, 452, 2, 470, 108, 526};
+  for (size_t i = 0; i < 7; ++i) StoreU32(&bytes[72 + 4 * i], words[i]);
+  AnimHeader header = Read(bytes);
+  EXPECT_STREQ(header.ident, "2LGA");
+  EXPECT_STREQ(header.name, "walk");
+  EXPECT_EQ(header.scale, 2.5f);
+  EXPECT_EQ(header.frameCount, 10u);
+  EXPECT_EQ(header.frameArrayOffset, 452u);
+  EXPECT_EQ(header.boneCount, 2u);
+  EXPECT_EQ(header.boneArrayOffset, 470u);
+  EXPECT_EQ(header.skeletonInfoOffset, 108u);
+  EXPECT_EQ(header.eofOffset, 526u);
+}
+
+TEST(Header, NameFillingAllSixtyFourBytesEndsAtItsLastByte) {
+  std::vector<uint8_t> bytes = HeaderBytes("2LGA", 1, 0x3F800000u);
+  std::memset(&bytes[8], 'n', 64);
+  AnimHeader header = Read(bytes);
+  EXPECT_EQ(std::string(header.name), std::string(64, 'n'));
+}
+
+TEST(Header, FileEndingInsideTheHeaderSetsEveryWordFromTheOneItEndsIn) {
+  std::vector<uint8_t> full = HeaderBytes("2LGA", 70, 0x3F800000u);
+  for (size_t length = 0; length < kHeaderSize; ++length) {
+    std::vector<uint8_t> cut(full.begin(), full.begin() + static_cast<long>(length));
+    auto stream = OpenBytes(cut);
+    AnimHeader header;
+    EXPECT_FALSE(ReadHeader(stream.get(), header)) << length;
+    std::array<uint8_t, kHeaderSize> encoded = EncodeHeader(header);
+    for (size_t i = 0; i < kHeaderSize; ++i) {
+      uint8_t expected;
+      if (i < 72) {
+        expected = i < length ? full[i] : 0;  // text bytes the file does not supply are NUL
+      } else {
+        size_t wordEnd = 72 + (i - 72) / 4 * 4 + 4;
+        expected = wordEnd <= length ? full[i] : 0xFF;
+      }
+      ASSERT_EQ(encoded[i], expected) << "length " << length << " byte " << i;
+    }
+  }
+}
+
+TEST(Header, CheckReportsTheFirstFailingTest) {
+  struct Case {
+    const char* baseIdent;
+    const char* donorIdent;
+    uint32_t donorBones;
+    HeaderCheck expected;
+  };
+  const Case cases[] = {
+      {"2LGA", "2LGA", 53, HeaderCheck::kOk},
+      {"2lga", "2LgA", 53, HeaderCheck::kOk},
+      {"2LGB", "2LGA", 53, HeaderCheck::kFirstNotAnimation},
+      {"2L\0A", "2LGA", 53, HeaderCheck::kFirstNotAnimation},
+      {"2LGA", "2LGB", 53, HeaderCheck::kSecondNotAnimation},
+      {"2LGA", "2L\0A", 53, HeaderCheck::kSecondNotAnimation},
+      {"2LGA", "2LGA", 54, HeaderCheck::kBoneCountsDiffer},
+      {"XXXX", "XXXX", 54, HeaderCheck::kFirstNotAnimation},
+      {"2LGA", "3LGA", 54, HeaderCheck::kSecondNotAnimation},
+  };
+  for (const Case& c : cases) {
+    AnimHeader base = Read(HeaderBytes(c.baseIdent, 53, 0x3F800000u));
+    AnimHeader donor = Read(HeaderBytes(c.donorIdent, c.donorBones, 0x3F800000u));
+    EXPECT_EQ(CheckHeaders(base, donor), c.expected) << c.baseIdent << " " << c.donorIdent;
+  }
+}
+
+TEST(Header, TwoHeadersCutBeforeTheBoneCountPassTheCheck) {
+  std::vector<uint8_t> cut = HeaderBytes("2LGA", 70, 0x3F800000u);
+  cut.resize(80);
+  AnimHeader base = Read(cut);
+  AnimHeader donor = Read(cut);
+  EXPECT_EQ(base.boneCount, 0xFFFFFFFFu);
+  EXPECT_EQ(CheckHeaders(base, donor), HeaderCheck::kOk);
+}
+
+}  // namespace
+}  // namespace bonesplice
