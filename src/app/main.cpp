@@ -1,3 +1,5 @@
 #include "app/run.h"
 
-int main(int argc, char* argv[]) { return bonesplice::RunProgram(argc, argv); }
+int main(int argc, char* argv[]) {
+  return bonesplice::RunProgram(argc, argv);
+}

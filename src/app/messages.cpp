@@ -54,7 +54,9 @@ std::string BadFrameIndex(uint64_t frame, uint32_t index, uint64_t count) {
                                std::to_string(index) + " of " + std::to_string(count));
 }
 
-std::string Progress(uint32_t frame) { return "\nEditing frame " + std::to_string(frame); }
+std::string Progress(uint32_t frame) {
+  return "\nEditing frame " + std::to_string(frame);
+}
 
 namespace {
 
@@ -80,7 +82,9 @@ const char* DamageText(Damage damage) {
   return "";
 }
 
-const char* FileWord(bool second) { return second ? "second" : "first"; }
+const char* FileWord(bool second) {
+  return second ? "second" : "first";
+}
 
 }  // namespace
 

@@ -1,11 +1,11 @@
 #include "app/run.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cstdio>
 #include <memory>
 #include <string>
-
-#include <sys/stat.h>
 
 #include "app/command_line.h"
 #include "app/dump.h"
@@ -23,7 +23,9 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-void Print(const std::string& text) { std::fputs(text.c_str(), stdout); }
+void Print(const std::string& text) {
+  std::fputs(text.c_str(), stdout);
+}
 
 enum class NameRead { kOk, kMissing, kTooLong };
 

@@ -1,9 +1,9 @@
 #include "format/bytes.h"
 
+#include <sys/types.h>
+
 #include <cstring>
 #include <limits>
-
-#include <sys/types.h>
 
 namespace bonesplice {
 

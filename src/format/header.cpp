@@ -1,8 +1,8 @@
 #include "format/header.h"
 
-#include <cstring>
-
 #include <sys/types.h>
+
+#include <cstring>
 
 #include "format/bytes.h"
 
@@ -47,10 +47,9 @@ std::array<uint8_t, kHeaderSize> EncodeHeader(const AnimHeader& header) {
   std::memcpy(&bytes[0], header.ident, 4);
   std::memcpy(&bytes[4], header.version, 4);
   std::memcpy(&bytes[8], header.name, 64);
-  const uint32_t words[] = {FloatBits(header.scale),    header.frameCount,
-                            header.frameArrayOffset,    header.boneCount,
-                            header.boneArrayOffset,     header.skeletonInfoOffset,
-                            header.eofOffset};
+  const uint32_t words[] = {
+      FloatBits(header.scale), header.frameCount,         header.frameArrayOffset, header.boneCount,
+      header.boneArrayOffset,  header.skeletonInfoOffset, header.eofOffset};
   for (size_t i = 0; i < 7; ++i) StoreU32(&bytes[72 + 4 * i], words[i]);
   return bytes;
 }

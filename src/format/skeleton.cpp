@@ -1,8 +1,8 @@
 #include "format/skeleton.h"
 
-#include <algorithm>
-
 #include <sys/types.h>
+
+#include <algorithm>
 
 #include "format/bytes.h"
 

@@ -34,8 +34,7 @@ BoneMapResult BuildBoneNameMap(const AnimHeader& baseHeader, const AnimHeader& d
   return MatchBoneNames(base, donor, boneNameMap);
 }
 
-void ReorderFrame(uint8_t* record, const AnimHeader& donorHeader,
-                  const BoneNameMap& boneNameMap) {
+void ReorderFrame(uint8_t* record, const AnimHeader& donorHeader, const BoneNameMap& boneNameMap) {
   size_t fields = donorHeader.boneCount;
   std::vector<uint8_t> copy(record, record + fields * kFrameFieldSize);
   for (size_t j = 0; j < fields; ++j) {

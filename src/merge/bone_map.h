@@ -40,7 +40,6 @@ BoneMapResult BuildBoneNameMap(const AnimHeader& baseHeader, const AnimHeader& d
 
 // Rewrites one donor frame of donorHeader.boneCount fields in place so that field j holds the
 // donor's field secondIndex of entry j. The three bytes of a field move as they are.
-void ReorderFrame(uint8_t* record, const AnimHeader& donorHeader,
-                  const BoneNameMap& boneNameMap);
+void ReorderFrame(uint8_t* record, const AnimHeader& donorHeader, const BoneNameMap& boneNameMap);
 
 }  // namespace bonesplice

@@ -42,7 +42,8 @@ FileLayout LayoutOf(const AnimHeader& header) {
 bool FramesFit(const AnimHeader& header, const FileLayout& layout, uint64_t count,
                uint64_t fileSize) {
   if (header.frameArrayOffset > fileSize) return false;
-  return layout.frameBytes == 0 || count <= (fileSize - header.frameArrayOffset) / layout.frameBytes;
+  return layout.frameBytes == 0 ||
+         count <= (fileSize - header.frameArrayOffset) / layout.frameBytes;
 }
 
 // The check both inputs share: a bone array inside the file.

@@ -25,15 +25,15 @@ enum class Damage {
 
 enum class MergeError {
   kNone,
-  kDamaged,          // inSecondFile, damage
-  kNoDonorFrames,    // the donor's frameCount is 0
-  kNoBones,          // the files have no bones, so their frames hold nothing
-  kMissingBone,      // boneName: a base bone the donor lacks
-  kBadFrameIndex,    // frame, index, entryCount
-  kTooLarge,         // an output index or offset does not fit the format
-  kReadFailed,       // inSecondFile
+  kDamaged,        // inSecondFile, damage
+  kNoDonorFrames,  // the donor's frameCount is 0
+  kNoBones,        // the files have no bones, so their frames hold nothing
+  kMissingBone,    // boneName: a base bone the donor lacks
+  kBadFrameIndex,  // frame, index, entryCount
+  kTooLarge,       // an output index or offset does not fit the format
+  kReadFailed,     // inSecondFile
   kOutOfMemory,
-  kWriteFailed,      // the output may hold a partial file
+  kWriteFailed,  // the output may hold a partial file
 };
 
 struct MergeOutcome {

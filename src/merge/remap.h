@@ -59,7 +59,6 @@ struct RemapResult {
 // Puts a donor frame into base bone order, then rewrites each field from a donor index to an
 // output index, resolving each donor index once per merge.
 RemapResult RemapFrame(uint8_t* record, const AnimHeader& donorHeader,
-                       const BoneNameMap& boneNameMap, const BoneArrays& arrays,
-                       RemapState& state);
+                       const BoneNameMap& boneNameMap, const BoneArrays& arrays, RemapState& state);
 
 }  // namespace bonesplice

@@ -1,12 +1,11 @@
 // The command line as a user meets it: which files are merged or dumped, which mode is on,
 // whether the prompt appears, and the messages and exit status of each refusal.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "app/messages.h"
 #include "reference_merge.h"
@@ -39,7 +38,7 @@ TEST_F(ArgumentsTest, EachArgumentFormPicksItsFilesAndModes) {
   struct Case {
     std::vector<std::string> args;
     bool humanoidPresent;
-    const char* base;   // nullptr: the files are not found
+    const char* base;  // nullptr: the files are not found
     const char* donor;
     bool list;
     bool optimize;
@@ -130,17 +129,26 @@ TEST_F(ArgumentsTest, RefusalsPrintTheirMessageAndEndWithStatusZero) {
     const char* outputLeft;  // the output file the run leaves empty, or nullptr for none
   };
   const Case cases[] = {
-      {{"a.gla", "c6.gla"}, "out.gla\n", "\nError: can only merge frames from files with same "
-                                         "number of bones.", "out.gla"},
-      {{"notgla.gla", "a.gla"}, "out.gla\n", "\nError, first file is not a .gla animation file.",
+      {{"a.gla", "c6.gla"},
+       "out.gla\n",
+       "\nError: can only merge frames from files with same "
+       "number of bones.",
        "out.gla"},
-      {{"a.gla", "notgla.gla"}, "out.gla\n",
-       "\nError, second file is not a .gla animation file.", "out.gla"},
+      {{"notgla.gla", "a.gla"},
+       "out.gla\n",
+       "\nError, first file is not a .gla animation file.",
+       "out.gla"},
+      {{"a.gla", "notgla.gla"},
+       "out.gla\n",
+       "\nError, second file is not a .gla animation file.",
+       "out.gla"},
       {{"a.gla", "b.gla"}, "", messages::kNoOutputName, nullptr},
       {{"a.gla", "b.gla"}, "  \n\t \n", messages::kNoOutputName, nullptr},
       {{"a.gla", "b.gla"}, std::string(256, 'n') + "\n", messages::kOutputNameTooLong, nullptr},
-      {{"a.gla", "b.gla"}, "no/such/folder/out.gla\n",
-       "\nError: cannot create output file no/such/folder/out.gla.", nullptr},
+      {{"a.gla", "b.gla"},
+       "no/such/folder/out.gla\n",
+       "\nError: cannot create output file no/such/folder/out.gla.",
+       nullptr},
       {{"a.gla", "b.gla"}, "a.gla", messages::kOutputIsSource, nullptr},
       {{"a.gla", "b.gla"}, "./b.gla\n", messages::kOutputIsSource, nullptr},
       {{"a.gla", "b.gla"}, "hardlink.gla\n", messages::kOutputIsSource, nullptr},

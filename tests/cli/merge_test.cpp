@@ -171,19 +171,18 @@ TEST(Merge, GeneratedPairsMatchTheLinearScanRule) {
     bool shuffle;
   };
   const Case cases[] = {
-      {11, 70, 20, 40, 3000, 0.33, 0.5, true},
-      {12, 5, 3, 400, 5000, 0.5, 0.9, true},
-      {13, 30, 1, 60, 200, 0.0, 0.0, false},
-      {14, 1, 2, 2000, 1500, 0.9, 0.3, false},
+      {11, 70, 20, 40, 3000, 0.33, 0.5, true}, {12, 5, 3, 400, 5000, 0.5, 0.9, true},
+      {13, 30, 1, 60, 200, 0.0, 0.0, false},   {14, 1, 2, 2000, 1500, 0.9, 0.3, false},
       {15, 40, 30, 30, 20000, 0.1, 0.7, true},
   };
   for (const Case& c : cases) {
     ScratchDir dir;
-    glagen::SampleFile baseFile = Generate(c.seed, c.bones, c.baseFrames, c.entries, "base", nullptr, 0, false, c.repeat);
+    glagen::SampleFile baseFile =
+        Generate(c.seed, c.bones, c.baseFrames, c.entries, "base", nullptr, 0, false, c.repeat);
     std::vector<uint8_t> base = WriteSample(dir / "base.gla", baseFile);
-    std::vector<uint8_t> donor = WriteSample(
-        dir / "donor.gla", Generate(c.seed + 100, c.bones, c.donorFrames, c.entries, "donor",
-                                    &baseFile, c.shared, c.shuffle, c.repeat));
+    std::vector<uint8_t> donor =
+        WriteSample(dir / "donor.gla", Generate(c.seed + 100, c.bones, c.donorFrames, c.entries,
+                                                "donor", &baseFile, c.shared, c.shuffle, c.repeat));
     for (bool optimize : {false, true}) {
       RunResult run = Merge(dir, optimize);
       ASSERT_EQ(run.status, 1) << c.seed << run.output.substr(0, 400);
@@ -241,8 +240,7 @@ TEST(Merge, RefusalsLeaveTheOutputEmpty) {
       {"donor bone array past the end",
        [](auto&, auto& donor) { PatchWord(donor, kEofAt, uint32_t(donor.size()) + 1); },
        "\nError: second file is damaged: its bone array runs past the end of the file."},
-      {"base bone array past the end",
-       [](auto& base, auto&) { base.pop_back(); },
+      {"base bone array past the end", [](auto& base, auto&) { base.pop_back(); },
        "\nError: first file is damaged: its bone array runs past the end of the file."},
       {"base bone array offset after its end",
        [](auto& base, auto&) { PatchWord(base, kBoneArrayAt, WordAt(base, kEofAt) + 14); },
@@ -264,17 +262,14 @@ TEST(Merge, RefusalsLeaveTheOutputEmpty) {
          PatchWord(base, kBoneCountAt, 0x40000000u), PatchWord(donor, kBoneCountAt, 0x40000000u);
        },
        "\nError: first file is damaged: its bone offset table runs past the end of the file."},
-      {"donor without frames",
-       [](auto&, auto& donor) { PatchWord(donor, kFrameCountAt, 0); },
+      {"donor without frames", [](auto&, auto& donor) { PatchWord(donor, kFrameCountAt, 0); },
        messages::kSecondHasNoFrames},
       {"donor skeleton ends early",
        [](auto&, auto& donor) { PatchWord(donor, kSkeletonAt, uint32_t(donor.size()) - 10); },
        "\nError: second file is damaged: its skeleton ends early."},
       {"base skeleton ends early",
        // The last bone claims more children than the rest of the file holds.
-       [](auto& base, auto&) {
-         PatchWord(base, WordAt(base, kFrameArrayAt) - 4, 0x7FFFFFFF);
-       },
+       [](auto& base, auto&) { PatchWord(base, WordAt(base, kFrameArrayAt) - 4, 0x7FFFFFFF); },
        "\nError: first file is damaged: its skeleton ends early."},
       {"donor frame naming a missing entry",
        [](auto&, auto& donor) {

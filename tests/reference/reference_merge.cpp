@@ -73,7 +73,8 @@ std::vector<uint8_t> ReferenceMerge(const std::vector<uint8_t>& base,
         uint32_t found = 0xFFFFFFFFu;
         size_t appendedCount = appended.size() / kEntry;
         for (size_t p = 0; optimize && found == 0xFFFFFFFFu && p < appendedCount; ++p) {
-          if (std::memcmp(&appended[kEntry * p], entry, kEntry) == 0) found = uint32_t(baseCount + p);
+          if (std::memcmp(&appended[kEntry * p], entry, kEntry) == 0)
+            found = uint32_t(baseCount + p);
         }
         for (size_t k = 0; optimize && found == 0xFFFFFFFFu && k < baseCount; ++k) {
           if (std::memcmp(baseEntries + kEntry * k, entry, kEntry) == 0) found = uint32_t(k);

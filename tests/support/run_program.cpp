@@ -1,15 +1,15 @@
 #include "run_program.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "app/messages.h"
 
@@ -91,7 +91,8 @@ std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {
 
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   if (!file) throw std::runtime_error("cannot write " + path.string());
 }
 
@@ -100,6 +101,8 @@ std::string ReadFileText(const std::filesystem::path& path) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-std::string Banner() { return bonesplice::messages::kBanner; }
+std::string Banner() {
+  return bonesplice::messages::kBanner;
+}
 
 }  // namespace testing_support

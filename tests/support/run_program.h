@@ -9,9 +9,9 @@
 namespace testing_support {
 
 struct RunResult {
-  int status = -1;         // exit status; 128 + signal number when the program was killed
-  bool signaled = false;   // the program died of a signal (a crash)
-  std::string output;      // everything it wrote to standard output
+  int status = -1;        // exit status; 128 + signal number when the program was killed
+  bool signaled = false;  // the program died of a signal (a crash)
+  std::string output;     // everything it wrote to standard output
 };
 
 // Runs bonesplice with args in dir, feeding input on standard input.

@@ -6,7 +6,8 @@
 
 namespace testing_support {
 
-std::vector<uint8_t> WriteSample(const std::filesystem::path& path, const glagen::SampleFile& file) {
+std::vector<uint8_t> WriteSample(const std::filesystem::path& path,
+                                 const glagen::SampleFile& file) {
   std::vector<uint8_t> bytes = glagen::EncodeSampleFile(file);
   WriteFileBytes(path, bytes);
   return bytes;

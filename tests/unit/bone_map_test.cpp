@@ -71,24 +71,24 @@ TEST(BoneMap, ReorderMovesWholeFieldsIntoBaseOrder) {
   donorHeader.boneCount = 4;
   BoneNameMap map;
 
-  ASSERT_EQ(MatchBoneNames(TableOf({"a", "b", "c", "d"}), TableOf({"d", "c", "b", "a"}), map)
-                .status,
-            BoneMapStatus::kOk);
+  ASSERT_EQ(
+      MatchBoneNames(TableOf({"a", "b", "c", "d"}), TableOf({"d", "c", "b", "a"}), map).status,
+      BoneMapStatus::kOk);
   std::vector<uint8_t> frame = NumberedFrame(4);
   ReorderFrame(frame.data(), donorHeader, map);
   EXPECT_EQ(frame, (std::vector<uint8_t>{3, 11, 10, 2, 11, 10, 1, 11, 10, 0, 11, 10}));
 
-  ASSERT_EQ(MatchBoneNames(TableOf({"a", "b", "c", "d"}), TableOf({"a", "b", "c", "d"}), map)
-                .status,
-            BoneMapStatus::kOk);
+  ASSERT_EQ(
+      MatchBoneNames(TableOf({"a", "b", "c", "d"}), TableOf({"a", "b", "c", "d"}), map).status,
+      BoneMapStatus::kOk);
   frame = NumberedFrame(4);
   ReorderFrame(frame.data(), donorHeader, map);
   EXPECT_EQ(frame, NumberedFrame(4));
 
   // Bones 1 and 3 share a name in both files: field 3 becomes a copy of field 1.
-  ASSERT_EQ(MatchBoneNames(TableOf({"a", "x", "c", "x"}), TableOf({"a", "x", "c", "x"}), map)
-                .status,
-            BoneMapStatus::kOk);
+  ASSERT_EQ(
+      MatchBoneNames(TableOf({"a", "x", "c", "x"}), TableOf({"a", "x", "c", "x"}), map).status,
+      BoneMapStatus::kOk);
   frame = NumberedFrame(4);
   ReorderFrame(frame.data(), donorHeader, map);
   EXPECT_EQ(frame, (std::vector<uint8_t>{0, 11, 10, 1, 11, 10, 2, 11, 10, 1, 11, 10}));

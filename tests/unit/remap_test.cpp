@@ -100,7 +100,8 @@ TEST(Remap, EachDonorIndexIsResolvedOnceInOrderOfFirstUse) {
   std::vector<Entry> donor = {MakeEntry(50), MakeEntry(51), MakeEntry(52), MakeEntry(53)};
   Merge plain(base, donor, false, 2);
   EXPECT_EQ(plain.Remap({2, 1}), (std::vector<uint32_t>{3, 4}));  // frame 1
-  for (int frame = 2; frame < 7; ++frame) EXPECT_EQ(plain.Remap({1, 1}), (std::vector<uint32_t>{4, 4}));
+  for (int frame = 2; frame < 7; ++frame)
+    EXPECT_EQ(plain.Remap({1, 1}), (std::vector<uint32_t>{4, 4}));
   EXPECT_EQ(plain.Remap({1, 3}), (std::vector<uint32_t>{4, 5}));  // frame 7
   EXPECT_EQ(plain.Appended(), Concat({donor[2], donor[1], donor[3]}));
 }
