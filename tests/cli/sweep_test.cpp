@@ -1,0 +1,393 @@
+// Damaged inputs on the command line: a valid base and donor cut at every length, and with each
+// 32-bit header field set to awkward values. Every run, in merge mode and in list mode, must end
+// with a known message and exit status, never die of a signal, and never leave a partial output.
+// The program runs under a CPU-time limit and, outside sanitizer builds, under an address-space
+// limit, so that a hang or an allocation sized from a header value shows up as a failure.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/messages.h"
+#include "format/bytes.h"
+#include "format/header.h"
+#include "glagen/sample.h"
+#include "merge/pipeline.h"
+#include "reference_merge.h"
+#include "run_program.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define BONESPLICE_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define BONESPLICE_UNDER_ASAN 1
+#endif
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace messages = bonesplice::messages;
+using bonesplice::Damage;
+using bonesplice::MergeError;
+using bonesplice::MergeOutcome;
+using testing_support::RunResult;
+
+// A sanitizer report aborts the program, so that it shows as a signal rather than as one of the
+// program's own exit statuses. AddressSanitizer reserves terabytes of address space for its
+// shadow memory, so the address-space limit applies only to builds without it.
+constexpr char kSanitizersAbort[] =
+    "export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}abort_on_error=1\" "
+    "UBSAN_OPTIONS=\"${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}abort_on_error=1\"; ";
+#ifdef BONESPLICE_UNDER_ASAN
+constexpr char kResourceLimits[] = "ulimit -t 20; ";
+#else
+constexpr char kResourceLimits[] = "ulimit -t 20; ulimit -v 393216; ";
+#endif
+
+// A damaged file of under a kilobyte gives a report of at most this many bytes per input byte,
+// plus a fixed part for the header blocks and the bone the file ends in.
+constexpr uint64_t kLogBytesPerInputByte = 32;
+constexpr uint64_t kLogFixedBytes = 8192;
+
+struct SamplePair {
+  std::vector<uint8_t> base;
+  std::vector<uint8_t> donor;
+};
+
+// Two small sound files with the same two bones in different orders, some entries shared, so
+// that every block of both files is only a few dozen bytes long.
+SamplePair MakePair() {
+  glagen::GenerateOptions baseOptions;
+  baseOptions.seed = 41;
+  baseOptions.bones = 2;
+  baseOptions.frames = 3;
+  baseOptions.entries = 5;
+  baseOptions.repeatShare = 0.2;
+  glagen::SampleFile base = glagen::GenerateSampleFile(baseOptions);
+
+  glagen::GenerateOptions donorOptions;
+  donorOptions.seed = 42;
+  donorOptions.frames = 4;
+  donorOptions.entries = 5;
+  donorOptions.like = &base;
+  donorOptions.shuffle = true;
+  donorOptions.sharedShare = 0.4;
+  glagen::SampleFile donor = glagen::GenerateSampleFile(donorOptions);
+  return {glagen::EncodeSampleFile(base), glagen::EncodeSampleFile(donor)};
+}
+
+// Runs bonesplice in dir under the limits above.
+RunResult RunLimited(const fs::path& dir, const std::vector<std::string>& args,
+                     const std::string& input = "") {
+  std::vector<std::string> shellArgs = {
+      "-c", std::string(kSanitizersAbort) + kResourceLimits + "exec \"$0\" \"$@\"",
+      BONESPLICE_PROGRAM};
+  shellArgs.insert(shellArgs.end(), args.begin(), args.end());
+  return testing_support::RunProcess("/bin/sh", dir, shellArgs, input);
+}
+
+// The message that names damage in the first (base) or second (donor) file.
+std::string DamageMessage(bool second, Damage damage) {
+  MergeOutcome outcome;
+  outcome.error = MergeError::kDamaged;
+  outcome.inSecondFile = second;
+  outcome.damage = damage;
+  return messages::MergeFailure(outcome, "out.gla");
+}
+
+// Every message a merge of two damaged files may end with. Running out of memory is not among
+// them: no file of this size needs much.
+std::vector<std::string> FixedMergeMessages() {
+  std::vector<std::string> texts;
+  for (auto check :
+       {bonesplice::HeaderCheck::kFirstNotAnimation, bonesplice::HeaderCheck::kSecondNotAnimation,
+        bonesplice::HeaderCheck::kBoneCountsDiffer}) {
+    texts.push_back(messages::HeaderCheckMessage(check));
+  }
+  const Damage damages[] = {Damage::kEndsInHeader,        Damage::kOffsetTablePastEnd,
+                            Damage::kSkeletonAfterFrames, Damage::kSkeletonShort,
+                            Damage::kFramesPastEnd,       Damage::kBoneArrayAfterEnd,
+                            Damage::kBoneArrayPastEnd,    Damage::kBoneArrayPartialEntry};
+  for (bool second : {false, true}) {
+    for (Damage damage : damages) texts.push_back(DamageMessage(second, damage));
+  }
+  texts.push_back(messages::kSecondHasNoFrames);
+  texts.push_back(messages::kNoBones);
+  texts.push_back(messages::kTooLarge);
+  return texts;
+}
+
+// Messages that name a bone or a frame; the part before the name or number is fixed.
+std::vector<std::string> MergeMessagePrefixes() {
+  std::string missing = messages::MissingBone("");
+  std::string badIndex = messages::Damaged("second", "frame ");
+  return {missing.substr(0, missing.size() - 1), badIndex.substr(0, badIndex.size() - 1)};
+}
+
+bool IsKnownMergeMessage(const std::string& text) {
+  static const std::vector<std::string> fixed = FixedMergeMessages();
+  static const std::vector<std::string> prefixes = MergeMessagePrefixes();
+  for (const std::string& known : fixed) {
+    if (text == known) return true;
+  }
+  // One line: the message's own leading newline and no other.
+  if (text.empty() || text.find('\n', 1) != std::string::npos || text.back() != '.') return false;
+  for (const std::string& prefix : prefixes) {
+    if (text.compare(0, prefix.size(), prefix) == 0) return true;
+  }
+  return false;
+}
+
+// Why bytes are not a merged file whose header describes exactly the blocks it holds; nullopt
+// when they are.
+std::optional<std::string> UnsoundOutput(const std::vector<uint8_t>& bytes) {
+  if (bytes.size() < bonesplice::kHeaderSize) return "output shorter than a header";
+  auto field = [&](size_t offset) { return uint64_t{bonesplice::LoadU32(&bytes[offset])}; };
+  uint64_t frameCount = field(76), frameArray = field(80), boneCount = field(84);
+  uint64_t boneArray = field(88), skeleton = field(92), eof = field(96);
+  if (eof != bytes.size()) return "eofOffset " + std::to_string(eof) + " is not the output size";
+  if (skeleton != 100 + 4 * boneCount) return "skeleton does not follow the bone offset table";
+  if (frameArray < skeleton) return "frame array before the skeleton";
+  if (boneArray != frameArray + 3 * boneCount * frameCount) {
+    return "frames do not end at the bone array";
+  }
+  if (boneArray > eof || (eof - boneArray) % 14 != 0) return "bone array not whole entries";
+  return std::nullopt;
+}
+
+// The progress lines of a merge that appended some frames, numbered from 0.
+bool IsProgress(const std::string& text) {
+  std::string expected;
+  for (uint32_t i = 0; expected.size() < text.size(); ++i) expected += messages::Progress(i);
+  return expected == text;
+}
+
+// One scratch folder holding base.gla and donor.gla, in which the runs of a sweep are checked.
+class Sweep {
+ public:
+  // Checks one merge run of the files as they stand; returns what went wrong, if anything.
+  std::optional<std::string> CheckMerge(bool optimize) {
+    fs::remove(scratch_ / "out.gla");
+    std::vector<std::string> args = {"base.gla", "donor.gla"};
+    if (optimize) args.push_back("-o");
+    RunResult run = RunLimited(scratch_.path(), args, "out.gla\n");
+    std::string mode = optimize ? "merge -o" : "merge";
+    if (run.signaled) return mode + ": killed by signal " + std::to_string(run.status - 128);
+    std::string lead = testing_support::Banner() + messages::kPrompt;
+    if (run.output.compare(0, lead.size(), lead) != 0) return mode + ": no prompt: " + run.output;
+    std::string rest = run.output.substr(lead.size());
+    fs::path out = scratch_ / "out.gla";
+    if (run.status == 0) {
+      if (!IsKnownMergeMessage(rest)) return mode + ": status 0 with unknown message: " + rest;
+      if (fs::exists(out) && fs::file_size(out) != 0) {
+        return mode + ": status 0 left " + std::to_string(fs::file_size(out)) + " output bytes";
+      }
+      return std::nullopt;
+    }
+    if (run.status != 1) return mode + ": status " + std::to_string(run.status) + ": " + rest;
+    if (!IsProgress(rest)) return mode + ": status 1 with text besides progress: " + rest;
+    if (!fs::exists(out)) return mode + ": status 1 without an output";
+    if (auto problem = UnsoundOutput(testing_support::ReadFileBytes(out))) {
+      return mode + ": status 1 with an unsound output: " + *problem;
+    }
+    return std::nullopt;
+  }
+
+  // Checks one list-mode run: it dumps both files, whatever they hold, to a bone.log of
+  // bounded size.
+  std::optional<std::string> CheckList() {
+    fs::remove(scratch_ / "bone.log");
+    RunResult run = RunLimited(scratch_.path(), {"base.gla", "donor.gla", "-l"});
+    if (run.signaled) return "list: killed by signal " + std::to_string(run.status - 128);
+    std::string banner = testing_support::Banner();
+    if (run.output.compare(0, banner.size(), banner) != 0) return "list: no banner";
+    std::string rest = run.output.substr(banner.size());
+    std::string log = messages::kCannotOpenLog;
+    if (rest.size() >= log.size() && rest.compare(rest.size() - log.size(), log.size(), log) == 0) {
+      rest.resize(rest.size() - log.size());
+      if (run.status != 0) {
+        return "list: cannot-open message with status " + std::to_string(run.status);
+      }
+    } else if (run.status != 1) {
+      return "list: status " + std::to_string(run.status) + ": " + rest;
+    }
+    bool checkMessage = rest.empty();
+    for (auto check :
+         {bonesplice::HeaderCheck::kFirstNotAnimation, bonesplice::HeaderCheck::kSecondNotAnimation,
+          bonesplice::HeaderCheck::kBoneCountsDiffer}) {
+      checkMessage = checkMessage || rest == messages::HeaderCheckMessage(check);
+    }
+    if (!checkMessage) return "list: unexpected text: " + rest;
+    if (run.status == 1) {
+      uint64_t inputBytes =
+          fs::file_size(scratch_ / "base.gla") + fs::file_size(scratch_ / "donor.gla");
+      uint64_t logBytes =
+          fs::exists(scratch_ / "bone.log") ? fs::file_size(scratch_ / "bone.log") : 0;
+      if (logBytes == 0) return "list: status 1 without a bone.log";
+      if (logBytes > kLogBytesPerInputByte * inputBytes + kLogFixedBytes) {
+        return "list: bone.log of " + std::to_string(logBytes) + " bytes";
+      }
+    }
+    return std::nullopt;
+  }
+
+  void Write(const std::vector<uint8_t>& base, const std::vector<uint8_t>& donor) {
+    testing_support::WriteFileBytes(scratch_ / "base.gla", base);
+    testing_support::WriteFileBytes(scratch_ / "donor.gla", donor);
+  }
+
+  // Records a problem of the case named what; only the first few are spelled out.
+  void Note(const std::string& what, const std::optional<std::string>& problem) {
+    if (!problem) return;
+    if (++failures_ > 20) return;
+    std::string shown;
+    for (char c : *problem) shown += c == '\n' ? std::string("\\n") : std::string(1, c);
+    ADD_FAILURE() << what << ": " << shown;
+  }
+
+  int failures() const { return failures_; }
+
+ private:
+  testing_support::ScratchDir scratch_;
+  int failures_ = 0;
+};
+
+std::vector<uint8_t> Cut(const std::vector<uint8_t>& bytes, size_t length) {
+  return std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
+}
+
+std::vector<uint8_t> WithField(std::vector<uint8_t> bytes, size_t offset, uint32_t value) {
+  bonesplice::StoreU32(&bytes[offset], value);
+  return bytes;
+}
+
+// The sweeps start from a pair that merges, under the same limits.
+TEST(DamagedFiles, SoundPairMerges) {
+  SamplePair pair = MakePair();
+  testing_support::ScratchDir scratch;
+  testing_support::WriteFileBytes(scratch / "base.gla", pair.base);
+  testing_support::WriteFileBytes(scratch / "donor.gla", pair.donor);
+  for (bool optimize : {false, true}) {
+    std::vector<std::string> args = {"base.gla", "donor.gla"};
+    if (optimize) args.push_back("-o");
+    RunResult run = RunLimited(scratch.path(), args, "out.gla\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(testing_support::ReadFileBytes(scratch / "out.gla"),
+              reference::ReferenceMerge(pair.base, pair.donor, optimize));
+  }
+}
+
+// Some damages and the message each one is named by.
+TEST(DamagedFiles, DamageIsNamed) {
+  constexpr size_t kWhole = SIZE_MAX;
+  constexpr size_t kNoField = SIZE_MAX;
+  struct Case {
+    const char* what;
+    bool inDonor;
+    size_t cut;    // length the file is cut to, or kWhole
+    size_t field;  // offset of the header field changed, or kNoField
+    uint32_t value;
+    std::string message;
+  };
+  SamplePair pair = MakePair();
+  uint32_t baseEnd = static_cast<uint32_t>(pair.base.size());
+  const Case cases[] = {
+      {"empty base", false, 0, kNoField, 0,
+       messages::HeaderCheckMessage(bonesplice::HeaderCheck::kFirstNotAnimation)},
+      {"donor of three bytes", true, 3, kNoField, 0,
+       messages::HeaderCheckMessage(bonesplice::HeaderCheck::kSecondNotAnimation)},
+      {"base ending before its bone count", false, 60, kNoField, 0,
+       messages::HeaderCheckMessage(bonesplice::HeaderCheck::kBoneCountsDiffer)},
+      {"base ending in its last header field", false, 99, kNoField, 0,
+       DamageMessage(false, Damage::kEndsInHeader)},
+      {"donor ending in its last header field", true, 99, kNoField, 0,
+       DamageMessage(true, Damage::kEndsInHeader)},
+      {"base one byte short", false, pair.base.size() - 1, kNoField, 0,
+       DamageMessage(false, Damage::kBoneArrayPastEnd)},
+      {"donor one byte short", true, pair.donor.size() - 1, kNoField, 0,
+       DamageMessage(true, Damage::kBoneArrayPastEnd)},
+      {"base skeleton after frames", false, kWhole, 92, 0x7FFFFFFFu,
+       DamageMessage(false, Damage::kSkeletonAfterFrames)},
+      {"base with too many frames", false, kWhole, 76, 0x7FFFFFFFu,
+       DamageMessage(false, Damage::kFramesPastEnd)},
+      {"donor frames past its end", true, kWhole, 80, 0xFFFFFFFFu,
+       DamageMessage(true, Damage::kFramesPastEnd)},
+      {"donor bone array after its end", true, kWhole, 88, 0xFFFFFFFFu,
+       DamageMessage(true, Damage::kBoneArrayAfterEnd)},
+      {"base end inside an entry", false, kWhole, 96, baseEnd - 1,
+       DamageMessage(false, Damage::kBoneArrayPartialEntry)},
+      {"donor without frames", true, kWhole, 76, 0, messages::kSecondHasNoFrames},
+  };
+  testing_support::ScratchDir scratch;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<uint8_t> file = c.inDonor ? pair.donor : pair.base;
+    if (c.cut != kWhole) file = Cut(file, c.cut);
+    if (c.field != kNoField) file = WithField(file, c.field, c.value);
+    testing_support::WriteFileBytes(scratch / "base.gla", c.inDonor ? pair.base : file);
+    testing_support::WriteFileBytes(scratch / "donor.gla", c.inDonor ? file : pair.donor);
+    fs::remove(scratch / "out.gla");
+    RunResult run = RunLimited(scratch.path(), {"base.gla", "donor.gla"}, "out.gla\n");
+    EXPECT_EQ(run.output, testing_support::Banner() + messages::kPrompt + c.message);
+    EXPECT_EQ(run.status, 0);
+    ASSERT_TRUE(fs::exists(scratch / "out.gla"));
+    EXPECT_EQ(fs::file_size(scratch / "out.gla"), 0u);
+  }
+}
+
+// Cuts one of the files at every length, the other one whole. Merge mode alternates between
+// plain and optimize mode from one length to the next; list mode runs for every length.
+void SweepCuts(bool cutDonor) {
+  SamplePair pair = MakePair();
+  Sweep sweep;
+  const std::vector<uint8_t>& whole = cutDonor ? pair.donor : pair.base;
+  for (size_t length = 0; length < whole.size(); ++length) {
+    std::vector<uint8_t> piece = Cut(whole, length);
+    sweep.Write(cutDonor ? pair.base : piece, cutDonor ? piece : pair.donor);
+    std::string what =
+        std::string(cutDonor ? "donor" : "base") + " cut to " + std::to_string(length);
+    sweep.Note(what, sweep.CheckMerge(length % 2 == 1));
+    sweep.Note(what, sweep.CheckList());
+  }
+  EXPECT_EQ(sweep.failures(), 0);
+}
+
+TEST(DamagedFiles, EveryCutOfTheBaseEndsCleanly) {
+  SweepCuts(false);
+}
+
+TEST(DamagedFiles, EveryCutOfTheDonorEndsCleanly) {
+  SweepCuts(true);
+}
+
+// Each 32-bit field of the header (ident, version, scale and the six counts and offsets) of
+// each file set to 0, 1, 0x7FFFFFFF, 0xFFFFFFFF and one past the file's end.
+TEST(DamagedFiles, EveryHeaderFieldValueEndsCleanly) {
+  SamplePair pair = MakePair();
+  const size_t fields[] = {0, 4, 72, 76, 80, 84, 88, 92, 96};
+  Sweep sweep;
+  for (bool inDonor : {false, true}) {
+    const std::vector<uint8_t>& file = inDonor ? pair.donor : pair.base;
+    const uint32_t values[] = {0, 1, 0x7FFFFFFFu, 0xFFFFFFFFu,
+                               static_cast<uint32_t>(file.size() + 1)};
+    for (size_t offset : fields) {
+      for (uint32_t value : values) {
+        std::vector<uint8_t> changed = WithField(file, offset, value);
+        sweep.Write(inDonor ? pair.base : changed, inDonor ? changed : pair.donor);
+        std::string what = std::string(inDonor ? "donor" : "base") + " field at " +
+                           std::to_string(offset) + " = " + std::to_string(value);
+        sweep.Note(what, sweep.CheckMerge(false));
+        sweep.Note(what, sweep.CheckMerge(true));
+        sweep.Note(what, sweep.CheckList());
+      }
+    }
+  }
+  EXPECT_EQ(sweep.failures(), 0);
+}
+
+}  // namespace
