@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "format/header.h"
+
 namespace testing_support {
 
 struct StreamCloser {
@@ -18,6 +20,14 @@ using Stream = std::unique_ptr<std::FILE, StreamCloser>;
 inline Stream OpenBytes(const std::vector<uint8_t>& bytes) {
   if (bytes.empty()) return Stream(std::tmpfile());
   return Stream(fmemopen(const_cast<uint8_t*>(bytes.data()), bytes.size(), "rb"));
+}
+
+// The header of a file held in memory, as ReadHeader reads it.
+inline bonesplice::AnimHeader HeaderOfBytes(const std::vector<uint8_t>& bytes) {
+  bonesplice::AnimHeader header;
+  Stream stream = OpenBytes(bytes);
+  bonesplice::ReadHeader(stream.get(), header);
+  return header;
 }
 
 }  // namespace testing_support

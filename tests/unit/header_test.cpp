@@ -10,6 +10,7 @@
 namespace bonesplice {
 namespace {
 
+using testing_support::HeaderOfBytes;
 using testing_support::OpenBytes;
 
 std::vector<uint8_t> HeaderBytes(const char* ident, uint32_t boneCount, uint32_t scaleBits) {
@@ -19,13 +20,6 @@ std::vector<uint8_t> HeaderBytes(const char* ident, uint32_t boneCount, uint32_t
   StoreU32(&bytes[72], scaleBits);
   StoreU32(&bytes[84], boneCount);
   return bytes;
-}
-
-AnimHeader Read(const std::vector<uint8_t>& bytes) {
-  AnimHeader header;
-  auto stream = OpenBytes(bytes);
-  ReadHeader(stream.get(), header);
-  return header;
 }
 
 TEST(Header, ReadAndEncodeReproduceTheHundredBytesForAnyScaleBits) {
@@ -47,7 +41,7 @@ TEST(Header, FieldsComeInFileOrder) {
   std::memcpy(&bytes[8], "walk", 4);
   const uint32_t words[] = {FloatBits(2.5f), 10, 452, 2, 470, 108, 526};
   for (size_t i = 0; i < 7; ++i) StoreU32(&bytes[72 + 4 * i], words[i]);
-  AnimHeader header = Read(bytes);
+  AnimHeader header = HeaderOfBytes(bytes);
   EXPECT_STREQ(header.ident, "2LGA");
   EXPECT_STREQ(header.name, "walk");
   EXPECT_EQ(header.scale, 2.5f);
@@ -62,7 +56,7 @@ TEST(Header, FieldsComeInFileOrder) {
 TEST(Header, NameFillingAllSixtyFourBytesEndsAtItsLastByte) {
   std::vector<uint8_t> bytes = HeaderBytes("2LGA", 1, 0x3F800000u);
   std::memset(&bytes[8], 'n', 64);
-  AnimHeader header = Read(bytes);
+  AnimHeader header = HeaderOfBytes(bytes);
   EXPECT_EQ(std::string(header.name), std::string(64, 'n'));
 }
 
@@ -106,8 +100,8 @@ TEST(Header, CheckReportsTheFirstFailingTest) {
       {"2LGA", "3LGA", 54, HeaderCheck::kSecondNotAnimation},
   };
   for (const Case& c : cases) {
-    AnimHeader base = Read(HeaderBytes(c.baseIdent, 53, 0x3F800000u));
-    AnimHeader donor = Read(HeaderBytes(c.donorIdent, c.donorBones, 0x3F800000u));
+    AnimHeader base = HeaderOfBytes(HeaderBytes(c.baseIdent, 53, 0x3F800000u));
+    AnimHeader donor = HeaderOfBytes(HeaderBytes(c.donorIdent, c.donorBones, 0x3F800000u));
     EXPECT_EQ(CheckHeaders(base, donor), c.expected) << c.baseIdent << " " << c.donorIdent;
   }
 }
@@ -115,8 +109,8 @@ TEST(Header, CheckReportsTheFirstFailingTest) {
 TEST(Header, TwoHeadersCutBeforeTheBoneCountPassTheCheck) {
   std::vector<uint8_t> cut = HeaderBytes("2LGA", 70, 0x3F800000u);
   cut.resize(80);
-  AnimHeader base = Read(cut);
-  AnimHeader donor = Read(cut);
+  AnimHeader base = HeaderOfBytes(cut);
+  AnimHeader donor = HeaderOfBytes(cut);
   EXPECT_EQ(base.boneCount, 0xFFFFFFFFu);
   EXPECT_EQ(CheckHeaders(base, donor), HeaderCheck::kOk);
 }

@@ -12,6 +12,7 @@
 namespace bonesplice {
 namespace {
 
+using testing_support::HeaderOfBytes;
 using testing_support::OpenBytes;
 
 void PutWord(std::vector<uint8_t>& bytes, uint32_t word) {
@@ -45,20 +46,13 @@ std::vector<uint8_t> HeaderFor(uint32_t boneCount, float scale) {
   return bytes;
 }
 
-AnimHeader HeaderOf(const std::vector<uint8_t>& bytes) {
-  AnimHeader header;
-  auto stream = OpenBytes(bytes);
-  ReadHeader(stream.get(), header);
-  return header;
-}
-
 TEST(Skeleton, RecordsAre172BytesPlusTheirChildren) {
   std::vector<uint8_t> bytes = HeaderFor(3, 1.0f);
   EXPECT_EQ(PutBone(bytes, "root", -1, 3, {1, 2, 7}), 184u);
   EXPECT_EQ(PutBone(bytes, "spine", 0, 0, {}), 172u);
   EXPECT_EQ(PutBone(bytes, "odd", 0, -2, {}), 172u);
   auto stream = OpenBytes(bytes);
-  BoneTable table = ReadSkeleton(stream.get(), HeaderOf(bytes));
+  BoneTable table = ReadSkeleton(stream.get(), HeaderOfBytes(bytes));
   ASSERT_EQ(table.bones.size(), 3u);
   EXPECT_EQ(table.wholeBoneCount, 3u);
   EXPECT_STREQ(table.bones[0].name, "root");
@@ -77,7 +71,7 @@ TEST(Skeleton, MatrixElementsAreDividedByScaleOnly) {
   std::vector<uint8_t> bytes = HeaderFor(1, 2.0f);
   PutBone(bytes, "root", -1, 0, {});
   auto stream = OpenBytes(bytes);
-  BoneTable table = ReadSkeleton(stream.get(), HeaderOf(bytes));
+  BoneTable table = ReadSkeleton(stream.get(), HeaderOfBytes(bytes));
   ASSERT_EQ(table.bones.size(), 1u);
   EXPECT_EQ(table.bones[0].origin[1], 0.5f);
   EXPECT_EQ(table.bones[0].inversedOrigin[0], 6.0f);  // element 12 stored as 12.0
@@ -99,7 +93,7 @@ TEST(Skeleton, NameWithoutNulIsCutAtSixtyFourCharacters) {
   std::vector<uint8_t> bytes = HeaderFor(1, 1.0f);
   PutBone(bytes, std::string(64, 'x'), -1, 0, {});
   auto stream = OpenBytes(bytes);
-  BoneTable table = ReadSkeleton(stream.get(), HeaderOf(bytes));
+  BoneTable table = ReadSkeleton(stream.get(), HeaderOfBytes(bytes));
   EXPECT_EQ(std::string(table.bones.at(0).name), std::string(64, 'x'));
 }
 
@@ -117,7 +111,7 @@ TEST(Skeleton, EveryCutOfAFileReadsTheBonesItHolds) {
   for (size_t length = kHeaderSize; length <= full.size(); ++length) {
     std::vector<uint8_t> cut(full.begin(), full.begin() + static_cast<long>(length));
     auto stream = OpenBytes(cut);
-    BoneTable table = ReadSkeleton(stream.get(), HeaderOf(full));
+    BoneTable table = ReadSkeleton(stream.get(), HeaderOfBytes(full));
     uint32_t whole = 0;
     while (whole < 4 && recordEnds[whole] <= length) ++whole;
     bool partial = whole < 4 && length > (whole == 0 ? kHeaderSize : recordEnds[whole - 1]);
@@ -137,7 +131,7 @@ TEST(Skeleton, EveryCutOfAFileReadsTheBonesItHolds) {
         ASSERT_TRUE(std::isnan(last.origin[11])) << length;
       }
     }
-    EXPECT_EQ(IsWholeSkeleton(table, HeaderOf(full)), whole == 4);
+    EXPECT_EQ(IsWholeSkeleton(table, HeaderOfBytes(full)), whole == 4);
   }
 }
 
@@ -145,14 +139,14 @@ TEST(Skeleton, HugeCountsCostOnlyWhatTheFileHolds) {
   std::vector<uint8_t> bytes = HeaderFor(0xFFFFFFFFu, 1.0f);
   bytes.resize(200, 'z');
   auto stream = OpenBytes(bytes);
-  BoneTable table = ReadSkeleton(stream.get(), HeaderOf(bytes));
+  BoneTable table = ReadSkeleton(stream.get(), HeaderOfBytes(bytes));
   EXPECT_EQ(table.bones.size(), 1u);
   EXPECT_EQ(table.wholeBoneCount, 0u);
 
   std::vector<uint8_t> children = HeaderFor(1, 1.0f);
   PutBone(children, "root", -1, 0x7FFFFFFF, {4, 5, 6});
   auto childStream = OpenBytes(children);
-  BoneTable childTable = ReadSkeleton(childStream.get(), HeaderOf(children));
+  BoneTable childTable = ReadSkeleton(childStream.get(), HeaderOfBytes(children));
   ASSERT_EQ(childTable.bones.size(), 1u);
   EXPECT_EQ(childTable.bones[0].childCount, 0x7FFFFFFF);
   EXPECT_EQ(childTable.bones[0].children, (std::vector<uint32_t>{4, 5, 6}));
@@ -163,9 +157,9 @@ TEST(Skeleton, OffsetPastTheEndReadsNoBones) {
   std::vector<uint8_t> bytes = HeaderFor(2, 1.0f);
   StoreU32(&bytes[92], 0xFFFFFFF0u);
   auto stream = OpenBytes(bytes);
-  BoneTable table = ReadSkeleton(stream.get(), HeaderOf(bytes));
+  BoneTable table = ReadSkeleton(stream.get(), HeaderOfBytes(bytes));
   EXPECT_TRUE(table.bones.empty());
-  EXPECT_FALSE(IsWholeSkeleton(table, HeaderOf(bytes)));
+  EXPECT_FALSE(IsWholeSkeleton(table, HeaderOfBytes(bytes)));
 }
 
 }  // namespace
