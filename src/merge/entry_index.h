@@ -29,7 +29,8 @@ class EntryIndex {
   // Makes room for count entries without growing.
   void Reserve(size_t count, const EntrySource& source);
   // Returns the output index recorded for an entry with the same 14 bytes as entry; when there
-  // is none, records candidate for these bytes and returns candidate. The bytes of candidate
+  // is none, returns candidate and records it for these bytes if it is below 2^24 (an index
+  // the output can hold; a larger one makes the merge fail anyway). The bytes of candidate
   // need not be in source yet.
   uint32_t FindOrAdd(const uint8_t* entry, uint32_t candidate, const EntrySource& source);
   size_t size() const { return used_; }

@@ -89,8 +89,7 @@ std::vector<uint8_t> ReferenceMerge(const std::vector<uint8_t>& base,
     }
   }
 
-  std::vector<uint8_t> out(base.begin(), base.begin() + 100);
-  out.insert(out.end(), base.begin() + 100, base.begin() + 100 + 4 * b.boneCount);
+  std::vector<uint8_t> out(base.begin(), base.begin() + 100 + 4 * b.boneCount);
   size_t skeletonInfoOffset = out.size();
   out.insert(out.end(), base.begin() + b.skeletonInfoOffset, base.begin() + b.frameArrayOffset);
   size_t frameArrayOffset = out.size();

@@ -1,0 +1,116 @@
+#include "cases.h"
+
+#include <numeric>
+#include <utility>
+
+#include "glagen/sample.h"
+#include "measure.h"
+
+namespace bonesplice::bench {
+namespace {
+
+// A small seeded generator, the same on every host.
+class SplitMix {
+ public:
+  explicit SplitMix(uint64_t seed) : state_(seed) {}
+  uint64_t Next() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  // Uniform in [0, bound), bound > 0; the bias is negligible for the bounds used here.
+  uint64_t Below(uint64_t bound) { return Next() % bound; }
+
+ private:
+  uint64_t state_;
+};
+
+// Rewrites the fields of donor frames 1 onwards, taken in stored order, so that the first
+// entryCount of them hold a seeded shuffle of every entry index; later fields keep their
+// random indices. The frames must hold at least entryCount such fields.
+void UseEveryEntry(glagen::SampleFile& donor, uint32_t entryCount, uint64_t seed) {
+  std::vector<uint32_t> order(entryCount);
+  std::iota(order.begin(), order.end(), 0u);
+  SplitMix random(seed);
+  for (size_t i = order.size(); i > 1; --i) {
+    std::swap(order[i - 1], order[static_cast<size_t>(random.Below(i))]);
+  }
+  size_t next = 0;
+  for (size_t f = 1; f < donor.frames.size() && next < order.size(); ++f) {
+    for (uint32_t& index : donor.frames[f]) {
+      if (next == order.size()) break;
+      index = order[next++];
+    }
+  }
+}
+
+CaseSpec Case(std::string name, CaseKind kind, uint64_t seed, uint32_t baseFrames,
+              uint32_t donorFrames, uint32_t baseEntries, uint32_t donorEntries) {
+  CaseSpec spec;
+  spec.name = std::move(name);
+  spec.kind = kind;
+  spec.seed = seed;
+  spec.baseFrames = baseFrames;
+  spec.donorFrames = donorFrames;
+  spec.baseEntries = baseEntries;
+  spec.donorEntries = donorEntries;
+  return spec;
+}
+
+}  // namespace
+
+std::vector<CaseSpec> AllCases() {
+  std::vector<CaseSpec> cases;
+  cases.push_back(Case("small", CaseKind::kSize, 11, 100, 100, 1000, 1000));
+  cases.push_back(Case("realistic", CaseKind::kSize, 12, 20000, 20000, 1000000, 1000000));
+  cases.push_back(Case("realistic x2", CaseKind::kGrowth, 13, 40000, 40000, 2000000, 2000000));
+  cases.push_back(Case("realistic x4", CaseKind::kGrowth, 14, 80000, 80000, 4000000, 4000000));
+  // Half of the format's limit in each file; the donor's 120,000 appended frames refer to all
+  // of its entries, so the plain merge's output holds exactly 16,777,216.
+  CaseSpec maximum = Case("maximum", CaseKind::kSize, 15, 60000, 120001, 1u << 23, 1u << 23);
+  maximum.everyDonorEntryUsed = true;
+  cases.push_back(maximum);
+  // The realistic shape (about 1.4 frame fields per donor entry) at sizes the linear-scan rule
+  // finishes in seconds.
+  cases.push_back(Case("scan 40k", CaseKind::kReference, 21, 800, 800, 40000, 40000));
+  cases.push_back(Case("scan 80k", CaseKind::kReference, 22, 1600, 1600, 80000, 80000));
+  cases.push_back(Case("scan 160k", CaseKind::kReference, 23, 3200, 3200, 160000, 160000));
+  return cases;
+}
+
+std::string GenerateInputs(const CaseSpec& spec, const std::string& basePath,
+                           const std::string& donorPath) {
+  glagen::GenerateOptions baseOptions;
+  baseOptions.seed = spec.seed;
+  baseOptions.bones = spec.bones;
+  baseOptions.frames = spec.baseFrames;
+  baseOptions.entries = spec.baseEntries;
+  baseOptions.name = "bench base";
+  baseOptions.repeatShare = spec.repeatShare;
+  glagen::SampleFile base = glagen::GenerateSampleFile(baseOptions);
+
+  glagen::GenerateOptions donorOptions;
+  donorOptions.seed = spec.seed + 1000;
+  donorOptions.frames = spec.donorFrames;
+  donorOptions.entries = spec.donorEntries;
+  donorOptions.name = "bench donor";
+  donorOptions.repeatShare = spec.repeatShare;
+  donorOptions.like = &base;
+  donorOptions.sharedShare = spec.sharedShare;
+  donorOptions.shuffle = true;
+  glagen::SampleFile donor = glagen::GenerateSampleFile(donorOptions);
+  if (spec.everyDonorEntryUsed) {
+    uint64_t fields = uint64_t{spec.donorFrames > 0 ? spec.donorFrames - 1 : 0} * spec.bones;
+    if (fields < spec.donorEntries) return "too few donor frames to use every donor entry";
+    UseEveryEntry(donor, spec.donorEntries, spec.seed + 2000);
+  }
+
+  if (!WriteFileSynced(basePath, glagen::EncodeSampleFile(base))) return "cannot write " + basePath;
+  if (!WriteFileSynced(donorPath, glagen::EncodeSampleFile(donor))) {
+    return "cannot write " + donorPath;
+  }
+  return "";
+}
+
+}  // namespace bonesplice::bench

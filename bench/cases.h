@@ -1,0 +1,42 @@
+// The benchmark's input pairs: what each case is for and how its base and donor files are
+// generated with the sample-file generator.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace bonesplice::bench {
+
+enum class CaseKind {
+  kSize,       // one of the sizes the targets name: small, realistic, maximum
+  kGrowth,     // the realistic shape scaled up, to show how time grows with the entry count
+  kReference,  // small enough for the linear-scan rule, which is timed beside the program
+};
+
+struct CaseSpec {
+  std::string name;
+  CaseKind kind = CaseKind::kSize;
+  uint64_t seed = 1;
+  uint32_t bones = 70;
+  uint32_t baseFrames = 0;
+  uint32_t donorFrames = 0;
+  uint32_t baseEntries = 0;
+  uint32_t donorEntries = 0;
+  double sharedShare = 1.0 / 3.0;  // donor entries copied from base entries
+  double repeatShare = 0.25;       // entries of each file that repeat an earlier one of it
+  // Donor frames 1 onwards refer to every donor entry at least once, so that the plain merge
+  // appends all of them; otherwise frame indices are uniformly random.
+  bool everyDonorEntryUsed = false;
+};
+
+// Every case, in the order the benchmark runs them.
+std::vector<CaseSpec> AllCases();
+
+// Writes the case's base and donor files to basePath and donorPath. The donor takes the base's
+// bone names in a shuffled order, so that every donor frame is reordered. Returns an error text,
+// empty on success. Memory-hungry: run it in a child process.
+std::string GenerateInputs(const CaseSpec& spec, const std::string& basePath,
+                           const std::string& donorPath);
+
+}  // namespace bonesplice::bench
