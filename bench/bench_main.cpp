@@ -569,7 +569,8 @@ std::optional<Settings> ParseSettings(int argc, char** argv) {
     if (i + 1 >= argc) return std::nullopt;
     std::string value = argv[++i];
     if (word == "--program") {
-      settings.program = value;
+      // Each run starts in its case's folder, so a relative path would name nothing there.
+      settings.program = std::filesystem::absolute(value).string();
     } else if (word == "--reps") {
       settings.reps = std::atoi(value.c_str());
       if (settings.reps < 1) return std::nullopt;
