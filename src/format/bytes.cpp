@@ -45,7 +45,7 @@ bool SeekTo(std::FILE* stream, uint64_t offset) {
   return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
-bool ReadBlock(std::FILE* stream, uint64_t offset, size_t length, std::vector<uint8_t>& block) {
+bool ReadBlock(std::FILE* stream, uint64_t offset, size_t length, ByteBlock& block) {
   block.resize(length);
   if (!SeekTo(stream, offset)) return false;
   return length == 0 || std::fread(block.data(), 1, length, stream) == length;

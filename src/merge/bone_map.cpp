@@ -35,8 +35,14 @@ BoneMapResult BuildBoneNameMap(const AnimHeader& baseHeader, const AnimHeader& d
 }
 
 void ReorderFrame(uint8_t* record, const AnimHeader& donorHeader, const BoneNameMap& boneNameMap) {
+  std::vector<uint8_t> scratch;
+  ReorderFrame(record, donorHeader, boneNameMap, scratch);
+}
+
+void ReorderFrame(uint8_t* record, const AnimHeader& donorHeader, const BoneNameMap& boneNameMap,
+                  std::vector<uint8_t>& copy) {
   size_t fields = donorHeader.boneCount;
-  std::vector<uint8_t> copy(record, record + fields * kFrameFieldSize);
+  copy.assign(record, record + fields * kFrameFieldSize);
   for (size_t j = 0; j < fields; ++j) {
     std::memcpy(record + j * kFrameFieldSize,
                 copy.data() + size_t{boneNameMap[j].secondIndex} * kFrameFieldSize,

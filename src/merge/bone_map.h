@@ -41,5 +41,8 @@ BoneMapResult BuildBoneNameMap(const AnimHeader& baseHeader, const AnimHeader& d
 // Rewrites one donor frame of donorHeader.boneCount fields in place so that field j holds the
 // donor's field secondIndex of entry j. The three bytes of a field move as they are.
 void ReorderFrame(uint8_t* record, const AnimHeader& donorHeader, const BoneNameMap& boneNameMap);
+// The same, using scratch for the copy of the frame so that a loop over frames allocates once.
+void ReorderFrame(uint8_t* record, const AnimHeader& donorHeader, const BoneNameMap& boneNameMap,
+                  std::vector<uint8_t>& scratch);
 
 }  // namespace bonesplice

@@ -1,5 +1,6 @@
 #include "merge/pipeline.h"
 
+#include <algorithm>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -14,6 +15,9 @@ namespace bonesplice {
 namespace {
 
 constexpr uint64_t kMaxOffset = 0xFFFFFFFFu;
+// Donor frames remapped together: enough that the lookups of their first uses overlap, few
+// enough that their fields and remap slots stay in the processor's cache between passes.
+constexpr uint64_t kFramesPerBatch = 64;
 
 // The byte ranges of one input file that the merge uses, derived from its header.
 struct FileLayout {
@@ -88,18 +92,18 @@ MergeOutcome Failed(MergeError error, bool second = false) {
 
 // The blocks the output is made of, all held until it is written.
 struct MergedBlocks {
-  std::vector<uint8_t> boneOffsetTable;
-  std::vector<uint8_t> skeleton;
-  std::vector<uint8_t> baseFrames;
-  std::vector<uint8_t> baseBoneArray;
-  std::vector<uint8_t> donorBoneArray;
+  ByteBlock boneOffsetTable;
+  ByteBlock skeleton;
+  ByteBlock baseFrames;
+  ByteBlock baseBoneArray;
+  ByteBlock donorBoneArray;
   // The donor frames to append, one after another, in the order they were read.
-  std::vector<uint8_t> frameQueue;
+  ByteBlock frameQueue;
   RemapState remap;
 };
 
-// Reads donor frames 1 to frameCount - 1 into the frame queue and re-points each in turn,
-// reporting each finished frame.
+// Reads donor frames 1 to frameCount - 1 into the frame queue and re-points them a batch at a
+// time, reporting each finished frame in order.
 MergeOutcome CollectSecondFileFrames(std::FILE* donorStream, const AnimHeader& donorHeader,
                                      const FileLayout& donorLayout, const BoneNameMap& boneNameMap,
                                      const BoneArrays& arrays, const MergeOptions& options,
@@ -110,18 +114,23 @@ MergeOutcome CollectSecondFileFrames(std::FILE* donorStream, const AnimHeader& d
                  static_cast<size_t>(framesToAppend * frameBytes), blocks.frameQueue)) {
     return Failed(MergeError::kReadFailed, true);
   }
-  for (uint64_t i = 0; i < framesToAppend; ++i) {
-    RemapResult result = RemapFrame(blocks.frameQueue.data() + i * frameBytes, donorHeader,
-                                    boneNameMap, arrays, blocks.remap);
+  for (uint64_t done = 0; done < framesToAppend;) {
+    uint32_t count =
+        static_cast<uint32_t>(std::min<uint64_t>(kFramesPerBatch, framesToAppend - done));
+    RemapResult result = RemapFrames(blocks.frameQueue.data() + done * frameBytes, count,
+                                     donorHeader, boneNameMap, arrays, blocks.remap);
+    for (uint32_t i = 0; i < result.framesDone; ++i) {
+      if (options.onFrameDone) options.onFrameDone(static_cast<uint32_t>(done + i));
+    }
+    done += result.framesDone;
     if (result.status == RemapStatus::kBadIndex) {
       MergeOutcome outcome = Failed(MergeError::kBadFrameIndex, true);
-      outcome.frame = i + 1;
+      outcome.frame = done + 1;
       outcome.index = result.badIndex;
       outcome.entryCount = arrays.donorEntryCount;
       return outcome;
     }
     if (result.status == RemapStatus::kTooLarge) return Failed(MergeError::kTooLarge);
-    if (options.onFrameDone) options.onFrameDone(static_cast<uint32_t>(i));
   }
   return {};
 }
@@ -145,13 +154,21 @@ MergeOutcome WriteMergedFile(std::FILE* outputStream, const AnimHeader& baseHead
   header.boneArrayOffset = static_cast<uint32_t>(boneArrayOffset);
   header.eofOffset = static_cast<uint32_t>(eofOffset);
 
-  const std::vector<uint8_t>* parts[] = {&blocks.boneOffsetTable, &blocks.skeleton,
-                                         &blocks.baseFrames,      &blocks.frameQueue,
-                                         &blocks.baseBoneArray,   &appended};
+  struct Part {
+    const uint8_t* data;
+    size_t size;
+  };
+  const Part parts[] = {
+      {blocks.boneOffsetTable.data(), blocks.boneOffsetTable.size()},
+      {blocks.skeleton.data(), blocks.skeleton.size()},
+      {blocks.baseFrames.data(), blocks.baseFrames.size()},
+      {blocks.frameQueue.data(), blocks.frameQueue.size()},
+      {blocks.baseBoneArray.data(), blocks.baseBoneArray.size()},
+      {appended.data(), appended.size()},
+  };
   bool written = WriteHeader(outputStream, header);
-  for (const std::vector<uint8_t>* part : parts) {
-    written = written && WriteBlock(outputStream, part->data(), part->size());
-  }
+  for (const Part& part : parts)
+    written = written && WriteBlock(outputStream, part.data, part.size);
   written = written && std::fflush(outputStream) == 0 && !std::ferror(outputStream);
   return written ? MergeOutcome{} : Failed(MergeError::kWriteFailed);
 }

@@ -7,8 +7,59 @@
 namespace bonesplice {
 namespace {
 
+// How many lookups ahead the reads of a later lookup are started: its entry's bytes at three
+// times this distance, its slot in the entry index at twice, the entry recorded there at once.
+constexpr size_t kLookahead = 8;
+constexpr size_t kHashRing = 32;  // holds the hashes from a lookup to the one 2 * kLookahead on
+
 EntrySource SourceOf(const BoneArrays& arrays, const RemapState& state) {
   return {arrays.baseEntries, arrays.baseEntryCount, state.appendedEntryList.bytes.data()};
+}
+
+// Calls lookup(p, hash of entryAt(p)) for p from 0 to count - 1 in order until it returns
+// false, while the reads of the lookups a few places later are already under way. Returns
+// how many lookups returned true.
+template <typename EntryAt, typename Lookup>
+size_t LookUpInOrder(size_t count, const BoneArrays& arrays, RemapState& state, EntryAt entryAt,
+                     Lookup lookup) {
+  const EntryIndex& index = state.entryIndex;
+  uint64_t hashes[kHashRing];
+  auto startSlotRead = [&](size_t p) {
+    hashes[p % kHashRing] = EntryIndex::Hash(entryAt(p));
+    index.Prefetch(hashes[p % kHashRing]);
+  };
+  for (size_t p = 0; p < std::min(count, 2 * kLookahead); ++p) startSlotRead(p);
+  for (size_t p = 0; p < count; ++p) {
+    if (p + 3 * kLookahead < count) __builtin_prefetch(entryAt(p + 3 * kLookahead));
+    if (p + 2 * kLookahead < count) startSlotRead(p + 2 * kLookahead);
+    if (p + kLookahead < count) {
+      index.PrefetchMatch(hashes[(p + kLookahead) % kHashRing], SourceOf(arrays, state));
+    }
+    if (!lookup(p, hashes[p % kHashRing])) return p;
+  }
+  return count;
+}
+
+// Appends a donor entry; kUnsetSlot when its output index would not fit 24 bits.
+uint32_t AppendEntry(const uint8_t* entry, const BoneArrays& arrays, RemapState& state) {
+  AppendedEntryList& appended = state.appendedEntryList;
+  uint64_t candidate = uint64_t{arrays.baseEntryCount} + appended.count;
+  if (candidate >= kMaxBoneDataEntries) return kUnsetSlot;
+  appended.bytes.insert(appended.bytes.end(), entry, entry + kBoneDataEntrySize);
+  ++appended.count;
+  return static_cast<uint32_t>(candidate);
+}
+
+// The optimize-mode rule for a donor entry whose hash is known.
+uint32_t ShareOrAppendEntry(const uint8_t* entry, uint64_t hash, const BoneArrays& arrays,
+                            RemapState& state) {
+  uint64_t candidate = uint64_t{arrays.baseEntryCount} + state.appendedEntryList.count;
+  // Appended entries never equal a base entry here, so one index answers both questions.
+  uint32_t found = state.entryIndex.FindOrAdd(
+      entry, hash, static_cast<uint32_t>(std::min<uint64_t>(candidate, kUnsetSlot - 1)),
+      SourceOf(arrays, state));
+  if (found != candidate) return found < kMaxBoneDataEntries ? found : kUnsetSlot;
+  return AppendEntry(entry, arrays, state);
 }
 
 }  // namespace
@@ -19,47 +70,122 @@ void StartRemap(RemapState& state, const BoneArrays& arrays, bool optimize) {
   state.remapTable.assign(std::min(arrays.donorEntryCount, kMaxBoneDataEntries), kUnsetSlot);
   state.appendedEntryList = {};
   state.entryIndex = {};
+  // Room for every donor entry the output can take, so that the list is never copied as it
+  // grows; pages it does not fill are never touched.
+  uint32_t room =
+      arrays.baseEntryCount < kMaxBoneDataEntries ? kMaxBoneDataEntries - arrays.baseEntryCount : 0;
+  state.appendedEntryList.bytes.reserve(size_t{std::min(arrays.donorEntryCount, room)} *
+                                        kBoneDataEntrySize);
   if (!optimize) return;
   EntrySource source = SourceOf(arrays, state);
   state.entryIndex.Reserve(arrays.baseEntryCount, source);
-  for (uint32_t k = 0; k < arrays.baseEntryCount; ++k) {
-    state.entryIndex.FindOrAdd(EntryBytes(source, k), k, source);
-  }
+  auto entryAt = [&](size_t k) { return arrays.baseEntries + k * kBoneDataEntrySize; };
+  LookUpInOrder(arrays.baseEntryCount, arrays, state, entryAt, [&](size_t k, uint64_t hash) {
+    state.entryIndex.FindOrAdd(entryAt(k), hash, static_cast<uint32_t>(k), source);
+    return true;
+  });
 }
 
 uint32_t FindOrAppendEntry(uint32_t donorIndex, const BoneArrays& arrays, RemapState& state) {
   const uint8_t* entry = arrays.donorEntries + size_t{donorIndex} * kBoneDataEntrySize;
-  AppendedEntryList& appended = state.appendedEntryList;
-  uint64_t candidate = uint64_t{arrays.baseEntryCount} + appended.count;
-  if (state.optimize) {
-    // Appended entries never equal a base entry here, so one index answers both questions.
-    uint32_t found = state.entryIndex.FindOrAdd(
-        entry, static_cast<uint32_t>(std::min<uint64_t>(candidate, kUnsetSlot - 1)),
-        SourceOf(arrays, state));
-    if (found != candidate) return found < kMaxBoneDataEntries ? found : kUnsetSlot;
+  if (!state.optimize) return AppendEntry(entry, arrays, state);
+  return ShareOrAppendEntry(entry, EntryIndex::Hash(entry), arrays, state);
+}
+
+namespace {
+
+// Checks the fields of a reordered frame and lists the donor indices it is the first to use.
+// Returns false, with the failure in result, at a field naming no donor entry.
+bool NoteFirstUses(const uint8_t* record, uint32_t fields, const BoneArrays& arrays,
+                   RemapState& state, RemapResult& result) {
+  for (uint32_t j = 0; j < fields; ++j) {
+    uint32_t donorIndex = LoadU24(record + size_t{j} * kFrameFieldSize);
+    if (donorIndex < arrays.donorEntryCount) __builtin_prefetch(&state.remapTable[donorIndex]);
   }
-  if (candidate >= kMaxBoneDataEntries) return kUnsetSlot;
-  appended.bytes.insert(appended.bytes.end(), entry, entry + kBoneDataEntrySize);
-  ++appended.count;
-  return static_cast<uint32_t>(candidate);
+  for (uint32_t j = 0; j < fields; ++j) {
+    uint32_t donorIndex = LoadU24(record + size_t{j} * kFrameFieldSize);
+    if (donorIndex >= arrays.donorEntryCount) {
+      result.status = RemapStatus::kBadIndex;
+      result.badIndex = donorIndex;
+      return false;
+    }
+    uint32_t& slot = state.remapTable[donorIndex];
+    if (slot == kUnsetSlot) {
+      slot = kPendingSlot;
+      state.firstUses.push_back(donorIndex);
+    }
+  }
+  return true;
+}
+
+// Resolves the listed first uses in order, as one FindOrAppendEntry after another, while the
+// reads of the lookups a few places later are already under way. Returns how many were
+// resolved before the first that does not fit a 24-bit index, or all of them.
+size_t ResolveFirstUses(const BoneArrays& arrays, RemapState& state) {
+  const std::vector<uint32_t>& uses = state.firstUses;
+  auto entryAt = [&](size_t p) {
+    return arrays.donorEntries + size_t{uses[p]} * kBoneDataEntrySize;
+  };
+  auto resolved = [&](size_t p, uint32_t slot) {
+    state.remapTable[uses[p]] = slot;
+    return slot != kUnsetSlot;
+  };
+  if (state.optimize) {
+    return LookUpInOrder(uses.size(), arrays, state, entryAt, [&](size_t p, uint64_t hash) {
+      return resolved(p, ShareOrAppendEntry(entryAt(p), hash, arrays, state));
+    });
+  }
+  for (size_t p = 0; p < uses.size(); ++p) {
+    if (p + kLookahead < uses.size()) __builtin_prefetch(entryAt(p + kLookahead));
+    if (!resolved(p, AppendEntry(entryAt(p), arrays, state))) return p;
+  }
+  return uses.size();
+}
+
+void RewriteFields(uint8_t* record, uint32_t fields, const RemapTable& remapTable) {
+  for (uint32_t j = 0; j < fields; ++j) {
+    uint8_t* field = record + size_t{j} * kFrameFieldSize;
+    StoreU24(field, remapTable[LoadU24(field)]);
+  }
+}
+
+}  // namespace
+
+RemapResult RemapFrames(uint8_t* records, uint32_t count, const AnimHeader& donorHeader,
+                        const BoneNameMap& boneNameMap, const BoneArrays& arrays,
+                        RemapState& state) {
+  size_t frameBytes = size_t{donorHeader.boneCount} * kFrameFieldSize;
+  uint32_t fields = donorHeader.boneCount;
+  state.firstUses.clear();
+  state.firstUsesThroughFrame.clear();
+  RemapResult result;
+  uint32_t checked = 0;  // frames whose fields all name donor entries
+  while (checked < count) {
+    uint8_t* record = records + checked * frameBytes;
+    ReorderFrame(record, donorHeader, boneNameMap, state.frameCopy);
+    bool whole = NoteFirstUses(record, fields, arrays, state, result);
+    state.firstUsesThroughFrame.push_back(state.firstUses.size());
+    if (!whole) break;
+    ++checked;
+  }
+  result.framesDone = checked;
+  size_t resolved = ResolveFirstUses(arrays, state);
+  if (resolved < state.firstUses.size()) {
+    // The frame that first uses the index that does not fit fails, before any later field.
+    const std::vector<size_t>& through = state.firstUsesThroughFrame;
+    auto frame = std::upper_bound(through.begin(), through.end(), resolved) - through.begin();
+    result = {RemapStatus::kTooLarge, 0, static_cast<uint32_t>(frame)};
+  }
+  for (uint32_t i = 0; i < result.framesDone; ++i) {
+    RewriteFields(records + i * frameBytes, fields, state.remapTable);
+  }
+  return result;
 }
 
 RemapResult RemapFrame(uint8_t* record, const AnimHeader& donorHeader,
                        const BoneNameMap& boneNameMap, const BoneArrays& arrays,
                        RemapState& state) {
-  ReorderFrame(record, donorHeader, boneNameMap);
-  for (uint32_t j = 0; j < donorHeader.boneCount; ++j) {
-    uint8_t* field = record + size_t{j} * kFrameFieldSize;
-    uint32_t donorIndex = LoadU24(field);
-    if (donorIndex >= arrays.donorEntryCount) return {RemapStatus::kBadIndex, donorIndex};
-    uint32_t& slot = state.remapTable[donorIndex];
-    if (slot == kUnsetSlot) {
-      slot = FindOrAppendEntry(donorIndex, arrays, state);
-      if (slot == kUnsetSlot) return {RemapStatus::kTooLarge, 0};
-    }
-    StoreU24(field, slot);
-  }
-  return {};
+  return RemapFrames(record, 1, donorHeader, boneNameMap, arrays, state);
 }
 
 }  // namespace bonesplice

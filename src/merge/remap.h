@@ -12,6 +12,8 @@
 namespace bonesplice {
 
 inline constexpr uint32_t kUnsetSlot = 0xFFFFFFFFu;
+// A donor index met for the first time in the frames being remapped, not yet resolved.
+inline constexpr uint32_t kPendingSlot = 0xFFFFFFFEu;
 
 // The output index chosen for each donor BoneDataIndex; kUnsetSlot until it is resolved.
 using RemapTable = std::vector<uint32_t>;
@@ -37,6 +39,12 @@ struct RemapState {
   RemapTable remapTable;
   AppendedEntryList appendedEntryList;
   EntryIndex entryIndex;  // optimize mode: base entries (first of each) and appended entries
+  // Working lists of RemapFrames, kept to avoid allocating per call: the donor indices first
+  // used in the frames at hand, in order of first use, and how many of them the frames up to
+  // each one use; a copy of the frame being reordered.
+  std::vector<uint32_t> firstUses;
+  std::vector<size_t> firstUsesThroughFrame;
+  std::vector<uint8_t> frameCopy;
 };
 
 // Prepares state for a merge: every remap slot unset, nothing appended; in optimize mode the
@@ -53,12 +61,21 @@ enum class RemapStatus { kOk, kBadIndex, kTooLarge };
 
 struct RemapResult {
   RemapStatus status = RemapStatus::kOk;
-  uint32_t badIndex = 0;  // kBadIndex: the donor index at or past the donor entry count
+  uint32_t badIndex = 0;    // kBadIndex: the donor index at or past the donor entry count
+  uint32_t framesDone = 0;  // frames rewritten completely before the first failure, or all
 };
 
 // Puts a donor frame into base bone order, then rewrites each field from a donor index to an
 // output index, resolving each donor index once per merge.
 RemapResult RemapFrame(uint8_t* record, const AnimHeader& donorHeader,
                        const BoneNameMap& boneNameMap, const BoneArrays& arrays, RemapState& state);
+
+// RemapFrame on count frames stored back to back, with the same result as calling it on each
+// in turn until one fails; that frame is reported and the frames before it are rewritten.
+// The donor indices the frames meet for the first time are resolved together, so that the
+// memory reads of consecutive lookups overlap.
+RemapResult RemapFrames(uint8_t* records, uint32_t count, const AnimHeader& donorHeader,
+                        const BoneNameMap& boneNameMap, const BoneArrays& arrays,
+                        RemapState& state);
 
 }  // namespace bonesplice

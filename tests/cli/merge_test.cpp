@@ -319,6 +319,30 @@ TEST(Merge, RefusalsLeaveTheOutputEmpty) {
   }
 }
 
+TEST(Merge, DamagedFrameStopsTheMergeAfterTheFramesBeforeIt) {
+  // Frames are re-pointed in batches; the console must still show exactly the frames before
+  // the damaged one, wherever it lies in a batch.
+  for (uint32_t damagedFrame : {1u, 64u, 65u, 100u, 199u}) {
+    ScratchDir dir;
+    glagen::SampleFile baseFile = Generate(30, 4, 3, 50, "base");
+    WriteSample(dir / "base.gla", baseFile);
+    glagen::SampleFile donorFile = Generate(31, 4, 200, 60, "donor", &baseFile, 0.3, true, 0.3);
+    std::vector<uint8_t> donor = glagen::EncodeSampleFile(donorFile);
+    size_t field = WordAt(donor, kFrameArrayAt) + (damagedFrame * 4 + 2) * 3;
+    bonesplice::StoreU24(&donor[field], 70);
+    WriteFileBytes(dir / "donor.gla", donor);
+    for (bool optimize : {false, true}) {
+      RunResult run = Merge(dir, optimize);
+      EXPECT_EQ(run.output, MergeConsole(damagedFrame) + "\nError: second file is damaged: frame " +
+                                std::to_string(damagedFrame) +
+                                " refers to bone data entry 70 of 60.")
+          << damagedFrame;
+      EXPECT_EQ(run.status, 0);
+      EXPECT_EQ(fs::file_size(dir / "out.gla"), 0u);
+    }
+  }
+}
+
 TEST(Merge, FailedWriteIsReportedAndLeavesNoPartialFile) {
   ScratchDir dir;
   glagen::SampleFile baseFile = Generate(30, 20, 40, 2000, "base");

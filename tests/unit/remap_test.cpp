@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 
 #include "format/bytes.h"
@@ -148,6 +149,99 @@ TEST(Remap, OutputIndexPastTwentyFourBitsIsRefused) {
   StoreU24(&frame[3], 1);
   EXPECT_EQ(RemapFrame(frame.data(), donorHeader, map, arrays, state).status,
             RemapStatus::kTooLarge);
+}
+
+// Frames of donor indices, stored back to back as RemapFrames takes them.
+std::vector<uint8_t> Frames(const std::vector<std::vector<uint32_t>>& frames) {
+  std::vector<uint8_t> bytes;
+  for (const std::vector<uint32_t>& frame : frames) {
+    for (uint32_t index : frame) {
+      uint8_t field[3];
+      StoreU24(field, index);
+      bytes.insert(bytes.end(), field, field + 3);
+    }
+  }
+  return bytes;
+}
+
+TEST(Remap, BatchesOfAnySizeGiveTheResultOfOneFrameAtATime) {
+  // Many repeats within and across frames, and donor entries equal to base entries.
+  std::vector<Entry> base = BaseEntries(40);
+  std::vector<Entry> donor;
+  for (int i = 0; i < 300; ++i) {
+    donor.push_back(i % 3 == 0 ? base[static_cast<size_t>(i % 40)]
+                               : MakeEntry(static_cast<uint8_t>(100 + i % 70)));
+  }
+  const uint32_t bones = 5;
+  const uint32_t frameCount = 150;
+  std::vector<std::vector<uint32_t>> frames;
+  uint32_t state = 12345;
+  for (uint32_t f = 0; f < frameCount; ++f) {
+    std::vector<uint32_t> frame;
+    for (uint32_t j = 0; j < bones; ++j) {
+      state = state * 1103515245u + 12345u;
+      frame.push_back((state >> 8) % 300);
+    }
+    frames.push_back(frame);
+  }
+  for (bool optimize : {false, true}) {
+    Merge single(base, donor, optimize, bones);
+    std::vector<uint8_t> expected = Frames(frames);
+    for (uint32_t f = 0; f < frameCount; ++f) {
+      ASSERT_EQ(RemapFrame(expected.data() + f * bones * 3, single.donorHeader, single.map,
+                           single.arrays, single.state)
+                    .status,
+                RemapStatus::kOk);
+    }
+    for (uint32_t batch : {2u, 7u, 64u, frameCount}) {
+      Merge batched(base, donor, optimize, bones);
+      std::vector<uint8_t> bytes = Frames(frames);
+      for (uint32_t f = 0; f < frameCount; f += batch) {
+        uint32_t count = std::min(batch, frameCount - f);
+        RemapResult result = RemapFrames(bytes.data() + f * bones * 3, count, batched.donorHeader,
+                                         batched.map, batched.arrays, batched.state);
+        ASSERT_EQ(result.status, RemapStatus::kOk);
+        EXPECT_EQ(result.framesDone, count);
+      }
+      EXPECT_EQ(bytes, expected) << "batch " << batch << " optimize " << optimize;
+      EXPECT_EQ(batched.Appended(), single.Appended()) << "batch " << batch;
+    }
+  }
+}
+
+TEST(Remap, BatchReportsTheFrameThatFailsFirst) {
+  std::vector<uint8_t> donor = Concat({MakeEntry(1), MakeEntry(2), MakeEntry(3)});
+  // Two more output indices fit: the third new donor index is one too many.
+  BoneArrays arrays{nullptr, kMaxBoneDataEntries - 2, donor.data(), 3};
+  AnimHeader donorHeader{};
+  donorHeader.boneCount = 2;
+  BoneNameMap map = {{"a", 0}, {"b", 1}};
+  const uint32_t bad = 3;
+  struct Case {
+    std::vector<std::vector<uint32_t>> frames;
+    RemapStatus status;
+    uint32_t framesDone;
+  };
+  const Case cases[] = {
+      {{{0, 0}, {1, 1}, {1, bad}, {2, 2}}, RemapStatus::kBadIndex, 2},
+      {{{0, 0}, {1, 1}, {2, bad}}, RemapStatus::kTooLarge, 2},  // too large before the bad field
+      {{{0, 1}, {bad, 2}}, RemapStatus::kBadIndex, 1},
+      {{{0, 0}, {0, 1}, {1, 0}, {2, 0}, {0, 0}}, RemapStatus::kTooLarge, 3},
+  };
+  for (const Case& c : cases) {
+    RemapState state;
+    StartRemap(state, arrays, false);
+    std::vector<uint8_t> bytes = Frames(c.frames);
+    RemapResult result = RemapFrames(bytes.data(), static_cast<uint32_t>(c.frames.size()),
+                                     donorHeader, map, arrays, state);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.framesDone, c.framesDone);
+    if (c.status == RemapStatus::kBadIndex) {
+      EXPECT_EQ(result.badIndex, bad);
+    }
+    // The frames before the failing one are rewritten.
+    EXPECT_EQ(LoadU24(bytes.data()), kMaxBoneDataEntries - 2);
+  }
 }
 
 }  // namespace
