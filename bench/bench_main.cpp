@@ -49,7 +49,7 @@ struct Settings {
 
 // What one case measured; times are medians in seconds, peaks the largest of the repetitions.
 struct CaseResult {
-  CaseSpec spec;
+  CasePlan plan;
   uint64_t baseBytes = 0;
   uint64_t donorBytes = 0;
   uint64_t donorBoneArrayBytes = 0;
@@ -222,18 +222,18 @@ void MeasureScan(const std::string& dir, int reps, int hashedReps, CaseResult& r
 }
 
 CaseResult RunCase(const Settings& settings, const std::string& self, const std::string& root,
-                   const CaseSpec& spec) {
+                   const CasePlan& plan) {
   CaseResult result;
-  result.spec = spec;
-  std::string dir = root + "/" + CaseId(spec.name);
+  result.plan = plan;
+  std::string dir = root + "/" + CaseId(plan.name);
   std::filesystem::create_directories(dir);
   std::string base = dir + "/base.gla";
   std::string donor = dir + "/donor.gla";
 
   double start = Now();
   std::optional<std::string> generated =
-      RunInChild([&]() { return GenerateInputs(spec, base, donor); });
-  if (!generated) Fail("generating the inputs of " + spec.name + " failed");
+      RunInChild([&]() { return GenerateInputs(plan, base, donor); });
+  if (!generated) Fail("generating the inputs of " + plan.name + " failed");
   if (!generated->empty()) Fail(*generated);
   Note("  generated in " + Format("%.1f", Now() - start) + " s");
 
@@ -253,7 +253,7 @@ CaseResult RunCase(const Settings& settings, const std::string& self, const std:
   result.optOutputBytes = FileSize(dir + "/opt-check.gla").value_or(0);
   result.plainOutputEntries = EntriesOf(*plainHeader);
   result.optOutputEntries = EntriesOf(*optHeader);
-  if (spec.kind != CaseKind::kReference) {
+  if (plan.kind != CaseKind::kReference) {
     Remove(dir + "/plain-check.gla");
     Remove(dir + "/opt-check.gla");
   }
@@ -298,7 +298,7 @@ CaseResult RunCase(const Settings& settings, const std::string& self, const std:
   result.plainPeak = Max(plainPeaks);
   result.optPeak = Max(optPeaks);
 
-  if (spec.kind == CaseKind::kReference) {
+  if (plan.kind == CaseKind::kReference) {
     MeasureScan(dir, std::min(settings.reps, kMaxScanReps), settings.reps, result);
   }
   std::filesystem::remove_all(dir);
@@ -377,7 +377,7 @@ void PrintMachine(const Settings& settings, const std::string& root) {
 
 const CaseResult* Find(const std::vector<CaseResult>& results, const std::string& name) {
   for (const CaseResult& result : results) {
-    if (result.spec.name == name) return &result;
+    if (result.plan.name == name) return &result;
   }
   return nullptr;
 }
@@ -392,8 +392,8 @@ void PrintTimes(const std::vector<CaseResult>& results) {
   for (const CaseResult& r : results) {
     std::printf(
         "| %s | %s | %s | %s | %s / %s | %s / %s | %s | %s | %s | %s | %s | %s | %s / %s |\n",
-        r.spec.name.c_str(), Count(r.spec.baseEntries).c_str(), Count(r.spec.donorEntries).c_str(),
-        Count(r.spec.donorFrames).c_str(), Count(r.plainOutputEntries).c_str(),
+        r.plan.name.c_str(), Count(r.plan.baseEntries).c_str(), Count(r.plan.donorEntries).c_str(),
+        Count(r.plan.donorFrames).c_str(), Count(r.plainOutputEntries).c_str(),
         Count(r.optOutputEntries).c_str(), MiB(r.plainOutputBytes).c_str(),
         MiB(r.optOutputBytes).c_str(), Ms(r.streamSeconds).c_str(), Ms(r.floorSeconds).c_str(),
         Ms(r.plainSeconds).c_str(), Ms(r.optSeconds).c_str(),
@@ -415,7 +415,7 @@ void PrintMemory(const std::vector<CaseResult>& results) {
   std::printf("|---|--:|--:|--:|--:|--:|--:|\n");
   for (const CaseResult& r : results) {
     std::printf(
-        "| %s | %s | %s | %s | %s | %s | %s |\n", r.spec.name.c_str(),
+        "| %s | %s | %s | %s | %s | %s | %s |\n", r.plan.name.c_str(),
         MiB(r.donorBoneArrayBytes).c_str(), MiB(r.plainPeak).c_str(),
         Format("%.1f", MemoryLimit(r.plainOutputBytes, r.donorBoneArrayBytes) / kMiB).c_str(),
         MiB(r.optPeak).c_str(),
@@ -425,8 +425,8 @@ void PrintMemory(const std::vector<CaseResult>& results) {
   std::printf("\n");
 }
 
-double NsPerEntry(double seconds, const CaseSpec& spec) {
-  return seconds * 1e9 / static_cast<double>(uint64_t{spec.baseEntries} + spec.donorEntries);
+double NsPerEntry(double seconds, const CasePlan& plan) {
+  return seconds * 1e9 / static_cast<double>(uint64_t{plan.baseEntries} + plan.donorEntries);
 }
 
 void PrintGrowth(const std::vector<CaseResult>& results) {
@@ -439,12 +439,12 @@ void PrintGrowth(const std::vector<CaseResult>& results) {
       "-o ns per entry |\n");
   std::printf("|---|--:|--:|--:|--:|--:|\n");
   for (const CaseResult& r : results) {
-    if (r.spec.kind == CaseKind::kReference || r.spec.name == "small") continue;
-    std::printf("| %s | %s | %s | %s | %s | %s |\n", r.spec.name.c_str(),
-                Count(uint64_t{r.spec.baseEntries} + r.spec.donorEntries).c_str(),
+    if (r.plan.kind == CaseKind::kReference || r.plan.name == "small") continue;
+    std::printf("| %s | %s | %s | %s | %s | %s |\n", r.plan.name.c_str(),
+                Count(uint64_t{r.plan.baseEntries} + r.plan.donorEntries).c_str(),
                 Ms(r.plainSeconds).c_str(), Ms(r.optSeconds).c_str(),
-                Format("%.1f", NsPerEntry(r.plainSeconds, r.spec)).c_str(),
-                Format("%.1f", NsPerEntry(r.optSeconds, r.spec)).c_str());
+                Format("%.1f", NsPerEntry(r.plainSeconds, r.plan)).c_str(),
+                Format("%.1f", NsPerEntry(r.optSeconds, r.plan)).c_str());
   }
   std::printf("\n");
 }
@@ -461,9 +461,9 @@ void PrintScan(const std::vector<CaseResult>& results) {
       "hashed -o program ms | speed-up | same bytes |\n");
   std::printf("|---|--:|--:|--:|--:|--:|--:|---|\n");
   for (const CaseResult& r : results) {
-    if (r.spec.kind != CaseKind::kReference) continue;
-    std::printf("| %s | %s | %s | %s | %s | %s | %s | %s |\n", r.spec.name.c_str(),
-                Count(r.spec.baseEntries).c_str(), Ms(r.scanSeconds).c_str(),
+    if (r.plan.kind != CaseKind::kReference) continue;
+    std::printf("| %s | %s | %s | %s | %s | %s | %s | %s |\n", r.plan.name.c_str(),
+                Count(r.plan.baseEntries).c_str(), Ms(r.scanSeconds).c_str(),
                 Ms(r.hashedInProcessSeconds).c_str(),
                 Format("%.0f", r.scanSeconds / r.hashedInProcessSeconds).c_str(),
                 Ms(r.optSeconds).c_str(), Format("%.0f", r.scanSeconds / r.optSeconds).c_str(),
@@ -499,7 +499,7 @@ void PrintTargets(const std::vector<CaseResult>& results) {
   std::optional<double> slowestSpeedUp;
   std::optional<double> slowestProgramSpeedUp;
   for (const CaseResult& r : results) {
-    if (r.spec.kind != CaseKind::kReference) continue;
+    if (r.plan.kind != CaseKind::kReference) continue;
     double speedUp = r.scanSeconds / r.hashedInProcessSeconds;
     slowestSpeedUp = std::min(slowestSpeedUp.value_or(speedUp), speedUp);
     double programSpeedUp = r.scanSeconds / r.optSeconds;
@@ -513,7 +513,7 @@ void PrintTargets(const std::vector<CaseResult>& results) {
   std::vector<double> perEntry;
   for (const char* name : {"realistic", "realistic x2", "realistic x4"}) {
     if (const CaseResult* r = Find(results, name)) {
-      perEntry.push_back(NsPerEntry(r->optSeconds, r->spec));
+      perEntry.push_back(NsPerEntry(r->optSeconds, r->plan));
     }
   }
   std::optional<double> spread;
@@ -534,7 +534,7 @@ void PrintTargets(const std::vector<CaseResult>& results) {
     double worse = std::max(plain, opt);
     if (!worstMemory || worse > *worstMemory) {
       worstMemory = worse;
-      worstCase = r.spec.name + (opt >= plain ? ", -o" : ", plain");
+      worstCase = r.plan.name + (opt >= plain ? ", -o" : ", plain");
     }
   }
   Target("peak memory / its limit, worst merge (" + worstCase + ")", worstMemory, 1.0, true);
@@ -603,9 +603,9 @@ constexpr char kUsage[] =
 
 // Writes one case's base.gla and donor.gla into dir and keeps them, for profiling by hand.
 int GenerateOnly(const std::string& id, const std::string& dir) {
-  for (const CaseSpec& spec : AllCases()) {
-    if (CaseId(spec.name) != id) continue;
-    std::string error = GenerateInputs(spec, dir + "/base.gla", dir + "/donor.gla");
+  for (const CasePlan& plan : AllCases()) {
+    if (CaseId(plan.name) != id) continue;
+    std::string error = GenerateInputs(plan, dir + "/base.gla", dir + "/donor.gla");
     if (error.empty()) return 0;
     std::fprintf(stderr, "bonesplice_bench: %s\n", error.c_str());
     return 1;
@@ -655,14 +655,14 @@ int Main(int argc, char** argv) {
 
   std::vector<CaseResult> results;
   try {
-    for (const CaseSpec& spec : AllCases()) {
+    for (const CasePlan& plan : AllCases()) {
       const std::vector<std::string>& only = settings->only;
-      if (!only.empty() && std::find(only.begin(), only.end(), CaseId(spec.name)) == only.end()) {
+      if (!only.empty() && std::find(only.begin(), only.end(), CaseId(plan.name)) == only.end()) {
         continue;
       }
-      Note("case " + spec.name);
+      Note("case " + plan.name);
       double start = Now();
-      results.push_back(RunCase(*settings, self, root, spec));
+      results.push_back(RunCase(*settings, self, root, plan));
       Note("  measured in " + Format("%.1f", Now() - start) + " s");
     }
   } catch (const BenchFailure& failure) {

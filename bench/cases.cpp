@@ -45,30 +45,30 @@ void UseEveryEntry(glagen::SampleFile& donor, uint32_t entryCount, uint64_t seed
   }
 }
 
-CaseSpec Case(std::string name, CaseKind kind, uint64_t seed, uint32_t baseFrames,
+CasePlan Case(std::string name, CaseKind kind, uint64_t seed, uint32_t baseFrames,
               uint32_t donorFrames, uint32_t baseEntries, uint32_t donorEntries) {
-  CaseSpec spec;
-  spec.name = std::move(name);
-  spec.kind = kind;
-  spec.seed = seed;
-  spec.baseFrames = baseFrames;
-  spec.donorFrames = donorFrames;
-  spec.baseEntries = baseEntries;
-  spec.donorEntries = donorEntries;
-  return spec;
+  CasePlan plan;
+  plan.name = std::move(name);
+  plan.kind = kind;
+  plan.seed = seed;
+  plan.baseFrames = baseFrames;
+  plan.donorFrames = donorFrames;
+  plan.baseEntries = baseEntries;
+  plan.donorEntries = donorEntries;
+  return plan;
 }
 
 }  // namespace
 
-std::vector<CaseSpec> AllCases() {
-  std::vector<CaseSpec> cases;
+std::vector<CasePlan> AllCases() {
+  std::vector<CasePlan> cases;
   cases.push_back(Case("small", CaseKind::kSize, 11, 100, 100, 1000, 1000));
   cases.push_back(Case("realistic", CaseKind::kSize, 12, 20000, 20000, 1000000, 1000000));
   cases.push_back(Case("realistic x2", CaseKind::kGrowth, 13, 40000, 40000, 2000000, 2000000));
   cases.push_back(Case("realistic x4", CaseKind::kGrowth, 14, 80000, 80000, 4000000, 4000000));
   // Half of the format's limit in each file; the donor's 120,000 appended frames refer to all
   // of its entries, so the plain merge's output holds exactly 16,777,216.
-  CaseSpec maximum = Case("maximum", CaseKind::kSize, 15, 60000, 120001, 1u << 23, 1u << 23);
+  CasePlan maximum = Case("maximum", CaseKind::kSize, 15, 60000, 120001, 1u << 23, 1u << 23);
   maximum.everyDonorEntryUsed = true;
   cases.push_back(maximum);
   // The realistic shape (about 1.4 frame fields per donor entry) at sizes the linear-scan rule
@@ -79,31 +79,31 @@ std::vector<CaseSpec> AllCases() {
   return cases;
 }
 
-std::string GenerateInputs(const CaseSpec& spec, const std::string& basePath,
+std::string GenerateInputs(const CasePlan& plan, const std::string& basePath,
                            const std::string& donorPath) {
   glagen::GenerateOptions baseOptions;
-  baseOptions.seed = spec.seed;
-  baseOptions.bones = spec.bones;
-  baseOptions.frames = spec.baseFrames;
-  baseOptions.entries = spec.baseEntries;
+  baseOptions.seed = plan.seed;
+  baseOptions.bones = plan.bones;
+  baseOptions.frames = plan.baseFrames;
+  baseOptions.entries = plan.baseEntries;
   baseOptions.name = "bench base";
-  baseOptions.repeatShare = spec.repeatShare;
+  baseOptions.repeatShare = plan.repeatShare;
   glagen::SampleFile base = glagen::GenerateSampleFile(baseOptions);
 
   glagen::GenerateOptions donorOptions;
-  donorOptions.seed = spec.seed + 1000;
-  donorOptions.frames = spec.donorFrames;
-  donorOptions.entries = spec.donorEntries;
+  donorOptions.seed = plan.seed + 1000;
+  donorOptions.frames = plan.donorFrames;
+  donorOptions.entries = plan.donorEntries;
   donorOptions.name = "bench donor";
-  donorOptions.repeatShare = spec.repeatShare;
+  donorOptions.repeatShare = plan.repeatShare;
   donorOptions.like = &base;
-  donorOptions.sharedShare = spec.sharedShare;
+  donorOptions.sharedShare = plan.sharedShare;
   donorOptions.shuffle = true;
   glagen::SampleFile donor = glagen::GenerateSampleFile(donorOptions);
-  if (spec.everyDonorEntryUsed) {
-    uint64_t fields = uint64_t{spec.donorFrames > 0 ? spec.donorFrames - 1 : 0} * spec.bones;
-    if (fields < spec.donorEntries) return "too few donor frames to use every donor entry";
-    UseEveryEntry(donor, spec.donorEntries, spec.seed + 2000);
+  if (plan.everyDonorEntryUsed) {
+    uint64_t fields = uint64_t{plan.donorFrames > 0 ? plan.donorFrames - 1 : 0} * plan.bones;
+    if (fields < plan.donorEntries) return "too few donor frames to use every donor entry";
+    UseEveryEntry(donor, plan.donorEntries, plan.seed + 2000);
   }
 
   if (!WriteFileSynced(basePath, glagen::EncodeSampleFile(base))) return "cannot write " + basePath;

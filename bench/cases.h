@@ -14,7 +14,7 @@ enum class CaseKind {
   kReference,  // small enough for the linear-scan rule, which is timed beside the program
 };
 
-struct CaseSpec {
+struct CasePlan {
   std::string name;
   CaseKind kind = CaseKind::kSize;
   uint64_t seed = 1;
@@ -31,12 +31,12 @@ struct CaseSpec {
 };
 
 // Every case, in the order the benchmark runs them.
-std::vector<CaseSpec> AllCases();
+std::vector<CasePlan> AllCases();
 
 // Writes the case's base and donor files to basePath and donorPath. The donor takes the base's
 // bone names in a shuffled order, so that every donor frame is reordered. Returns an error text,
 // empty on success. Memory-hungry: run it in a child process.
-std::string GenerateInputs(const CaseSpec& spec, const std::string& basePath,
+std::string GenerateInputs(const CasePlan& plan, const std::string& basePath,
                            const std::string& donorPath);
 
 }  // namespace bonesplice::bench

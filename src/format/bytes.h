@@ -92,7 +92,7 @@ class UninitializedAllocator : public Base {
 using ByteBlock = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
 
 // Reads exactly length bytes from offset into block (resized to length). False when the
-// stream cannot seek there or ends early; the bytes of block are then unspecified.
+// stream cannot seek there or ends early; what block then holds is of no use.
 bool ReadBlock(std::FILE* stream, uint64_t offset, size_t length, ByteBlock& block);
 
 // Writes all of block; false when the stream takes fewer bytes.

@@ -26,8 +26,8 @@ using Matrix = std::array<float, 12>;
 
 constexpr Matrix kIdentity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
 
-struct BoneSpec {
-  BoneSpec(std::string boneName, uint32_t boneFlags = 0, int32_t boneParent = -1)
+struct TestBone {
+  TestBone(std::string boneName, uint32_t boneFlags = 0, int32_t boneParent = -1)
       : name(std::move(boneName)), flags(boneFlags), parent(boneParent) {}
 
   std::string name;
@@ -65,10 +65,10 @@ AnimHeader MakeHeader(const char* name, float scale, uint32_t boneCount) {
 }
 
 // The header followed directly by the skeleton records.
-std::vector<uint8_t> EncodeFile(const AnimHeader& header, const std::vector<BoneSpec>& bones) {
+std::vector<uint8_t> EncodeFile(const AnimHeader& header, const std::vector<TestBone>& bones) {
   std::array<uint8_t, kHeaderSize> head = EncodeHeader(header);
   std::vector<uint8_t> out(head.begin(), head.end());
-  for (const BoneSpec& bone : bones) {
+  for (const TestBone& bone : bones) {
     std::string name = bone.name;
     name.resize(64);  // NUL-padded to the field
     out.insert(out.end(), name.begin(), name.end());
@@ -103,7 +103,7 @@ std::string ReportOf(const std::vector<uint8_t>& bytes) {
   return FormatBoneReport(header, ReadSkeleton(file.get(), header));
 }
 
-std::string ReportOf(const AnimHeader& header, const std::vector<BoneSpec>& bones) {
+std::string ReportOf(const AnimHeader& header, const std::vector<TestBone>& bones) {
   return ReportOf(EncodeFile(header, bones));
 }
 
@@ -125,13 +125,13 @@ TEST(FormatBoneReport, SmallSkeletonGolden) {
   header.frameArrayOffset = 0x27c;
   header.boneArrayOffset = 0x297;
   header.eofOffset = 0x2b3;
-  BoneSpec root{"root", 0x10, -1};
+  TestBone root{"root", 0x10, -1};
   root.origin = {1, 0, 0, 0.5f, 0, 1, 0, -2.25f, 0, 0, 1, 100};
   root.inversedOrigin = {1, 0, 0, -0.5f, 0, 1, 0, 2.25f, 0, 0, 1, -100};
   root.childCount = 2;
   root.children = {1, 2};
-  BoneSpec spine{"spine", 0, 0};
-  BoneSpec arm{"arm_L", 0xabcdef01, 0};
+  TestBone spine{"spine", 0, 0};
+  TestBone arm{"arm_L", 0xabcdef01, 0};
   arm.childCount = -2;
 
   std::string expected = std::string(kRule) + "Header - walk_cycle" + kRule +
@@ -195,7 +195,7 @@ TEST(FormatBoneReport, HeaderNameFillingAllItsBytesEndsThere) {
 }
 
 TEST(FormatBoneReport, BoneIndicesAreHexadecimal) {
-  std::vector<BoneSpec> bones;
+  std::vector<TestBone> bones;
   for (int i = 0; i < 27; ++i) bones.push_back({"bone" + std::to_string(i), 0, i - 1});
   std::string report = ReportOf(MakeHeader("many", 1.0f, 27), bones);
   EXPECT_NE(report.find("\n0x1a - bone26:\n\tFLAGS: 0x0\n\tPARENT: index - 0x19, name - bone25"),
@@ -205,7 +205,7 @@ TEST(FormatBoneReport, BoneIndicesAreHexadecimal) {
 }
 
 TEST(FormatBoneReport, MatrixElementsAreDividedByTheScale) {
-  BoneSpec bone{"pelvis"};
+  TestBone bone{"pelvis"};
   bone.origin = {1, -3, 0.5f, 2, 0, 0, 0, 0, 0, 0, 0, 1e6f};
   std::string report = ReportOf(MakeHeader("scaled", 2.0f, 1), {bone});
   EXPECT_NE(report.find("\nScale: 2.000000\n\n"), std::string::npos);
@@ -224,7 +224,7 @@ TEST(FormatBoneReport, MatrixElementsAreDividedByTheScale) {
 TEST(FormatBoneReport, ScaleZeroPrintsNonFiniteValuesAsTheCLibraryDoes) {
   const float nan = FloatFromBits(0x7fc00000u);
   const float negativeNan = FloatFromBits(0xffc00000u);
-  BoneSpec bone{"tip"};
+  TestBone bone{"tip"};
   bone.origin = {1, -1, nan, negativeNan, 2, -2, nan, negativeNan, 0.5f, -0.5f, nan, negativeNan};
   bone.inversedOrigin = bone.origin;
   std::string report = ReportOf(MakeHeader("flat", 0.0f, 1), {bone});
@@ -239,10 +239,10 @@ TEST(FormatBoneReport, ScaleZeroPrintsNonFiniteValuesAsTheCLibraryDoes) {
 }
 
 TEST(FormatBoneReport, IndicesThatNameNoBoneAreMarked) {
-  BoneSpec first{"first", 0, 2};  // one past the last bone
+  TestBone first{"first", 0, 2};  // one past the last bone
   first.childCount = 3;
   first.children = {1, 2, 0xffffffffu};
-  BoneSpec second{"second", 0, -2};  // only -1 means "no parent"
+  TestBone second{"second", 0, -2};  // only -1 means "no parent"
   std::string report = ReportOf(MakeHeader("broken", 1.0f, 2), {first, second});
   EXPECT_NE(report.find("\n0x0 - first:\n\tFLAGS: 0x0"
                         "\n\tPARENT: index - 0x2, name - (no such bone)"),
@@ -260,8 +260,8 @@ TEST(FormatBoneReport, IndicesThatNameNoBoneAreMarked) {
 
 TEST(FormatBoneReport, SkeletonCutShortInsideABoneGolden) {
   AnimHeader header = MakeHeader("cut", 1.0f, 3);
-  BoneSpec root{"root", 0x1, -1};
-  BoneSpec spine{"spine", 0x7, 0};
+  TestBone root{"root", 0x1, -1};
+  TestBone spine{"spine", 0x7, 0};
   std::vector<uint8_t> bytes = EncodeFile(header, {root, spine, root});
   // Keep bone 0, and bone 1 up to the middle of its parent word.
   bytes.resize(kHeaderSize + kSkeletonBoneFixedSize + 64 + 4 + 2);
@@ -343,7 +343,7 @@ class DumpBonesTest : public ::testing::Test {
 
 TEST_F(DumpBonesTest, AppendsOneReportPerCallAfterEarlierContent) {
   AnimHeader header = MakeHeader("walk", 1.0f, 2);
-  BoneSpec root{"root", 0, -1};
+  TestBone root{"root", 0, -1};
   root.childCount = 1;
   root.children = {1};
   std::vector<uint8_t> bytes = EncodeFile(header, {root, {"hand", 0, 0}});
@@ -371,7 +371,7 @@ TEST_F(DumpBonesTest, CreatesTheLogWhenMissing) {
 
 // A report far larger than the skeleton it comes from reaches the log complete and in order.
 TEST_F(DumpBonesTest, WritesAReportOfSeveralMegabytesWhole) {
-  BoneSpec root{"a_bone_with_a_rather_long_name_to_make_every_child_line_long", 0, -1};
+  TestBone root{"a_bone_with_a_rather_long_name_to_make_every_child_line_long", 0, -1};
   root.childCount = 100000;
   root.children.assign(100000, 0);
   std::vector<uint8_t> bytes = EncodeFile(MakeHeader("fan", 1.0f, 1), {root});
