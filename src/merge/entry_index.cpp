@@ -27,7 +27,7 @@ void EntryIndex::Rehash(size_t capacity, const EntrySource& source) {
   size_t mask = capacity - 1;
   for (uint32_t value : old) {
     if (value == kEmptySlot) continue;
-    size_t slot = static_cast<size_t>(Hash(EntryBytes(source, value & kIndexMask))) & mask;
+    size_t slot = HomeSlot(Hash(EntryBytes(source, value & kIndexMask)));
     while (slots_[slot] != kEmptySlot) slot = (slot + 1) & mask;
     slots_[slot] = value;
   }
@@ -46,7 +46,7 @@ uint32_t EntryIndex::FindOrAdd(const uint8_t* entry, uint64_t hash, uint32_t can
   }
   uint32_t tag = TagOf(hash);
   size_t mask = slots_.size() - 1;
-  size_t slot = static_cast<size_t>(hash) & mask;
+  size_t slot = HomeSlot(hash);
   while (slots_[slot] != kEmptySlot) {
     uint32_t value = slots_[slot];
     if ((value & kTagMask) == tag &&

@@ -119,8 +119,10 @@ MergeOutcome CollectSecondFileFrames(std::FILE* donorStream, const AnimHeader& d
         static_cast<uint32_t>(std::min<uint64_t>(kFramesPerBatch, framesToAppend - done));
     RemapResult result = RemapFrames(blocks.frameQueue.data() + done * frameBytes, count,
                                      donorHeader, boneNameMap, arrays, blocks.remap);
-    for (uint32_t i = 0; i < result.framesDone; ++i) {
-      if (options.onFrameDone) options.onFrameDone(static_cast<uint32_t>(done + i));
+    if (options.onFrameDone) {
+      for (uint32_t i = 0; i < result.framesDone; ++i) {
+        options.onFrameDone(static_cast<uint32_t>(done + i));
+      }
     }
     done += result.framesDone;
     if (result.status == RemapStatus::kBadIndex) {
@@ -167,8 +169,9 @@ MergeOutcome WriteMergedFile(std::FILE* outputStream, const AnimHeader& baseHead
       {appended.data(), appended.size()},
   };
   bool written = WriteHeader(outputStream, header);
-  for (const Part& part : parts)
+  for (const Part& part : parts) {
     written = written && WriteBlock(outputStream, part.data, part.size);
+  }
   written = written && std::fflush(outputStream) == 0 && !std::ferror(outputStream);
   return written ? MergeOutcome{} : Failed(MergeError::kWriteFailed);
 }

@@ -12,6 +12,10 @@ namespace {
 constexpr size_t kLookahead = 8;
 constexpr size_t kHashRing = 32;  // holds the hashes from a lookup to the one 2 * kLookahead on
 
+// The remap slot of a donor index met for the first time in the frames being remapped, until
+// the index is resolved.
+constexpr uint32_t kPendingSlot = 0xFFFFFFFEu;
+
 EntrySource SourceOf(const BoneArrays& arrays, const RemapState& state) {
   return {arrays.baseEntries, arrays.baseEntryCount, state.appendedEntryList.bytes.data()};
 }

@@ -12,8 +12,6 @@
 namespace bonesplice {
 
 inline constexpr uint32_t kUnsetSlot = 0xFFFFFFFFu;
-// A donor index met for the first time in the frames being remapped, not yet resolved.
-inline constexpr uint32_t kPendingSlot = 0xFFFFFFFEu;
 
 // The output index chosen for each donor BoneDataIndex; kUnsetSlot until it is resolved.
 using RemapTable = std::vector<uint32_t>;
