@@ -20,9 +20,11 @@ BoneTable TableOf(const std::vector<std::string>& names) {
 
 // Frame whose field j holds the index 0x0A0B00 + j.
 std::vector<uint8_t> NumberedFrame(size_t fields) {
-  std::vector<uint8_t> frame;
+  std::vector<uint8_t> frame(3 * fields);
   for (size_t j = 0; j < fields; ++j) {
-    frame.insert(frame.end(), {static_cast<uint8_t>(j), 0x0B, 0x0A});
+    frame[3 * j] = static_cast<uint8_t>(j);
+    frame[3 * j + 1] = 0x0B;
+    frame[3 * j + 2] = 0x0A;
   }
   return frame;
 }
