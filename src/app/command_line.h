@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace bonesplice {
 
@@ -18,7 +19,7 @@ struct CommandLine {
 // With one argument it is the donor and "_humanoid.gla" the base. With two or more, a second
 // argument beginning with "-" is an option word (base "_humanoid.gla", donor the first);
 // otherwise the first two are base and donor. A third argument is an option word too; later
-// ones are ignored. Only the exact words "-l" and "-o" set a mode.
-CommandLine ParseCommandLine(int argc, const char* const argv[]);
+// ones are ignored. Only the exact words "-l" and "-o" set a mode. args[0] is the program.
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 }  // namespace bonesplice

@@ -3,7 +3,11 @@
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
+
+#include "platform/platform.h"
 
 namespace bonesplice {
 namespace {
@@ -21,7 +25,7 @@ class ReportWriter {
  public:
   explicit ReportWriter(std::FILE* log) : log_(log) {}
 
-  __attribute__((format(printf, 2, 3))) void Append(const char* format, ...) {
+  BONESPLICE_PRINTF_FORMAT(2, 3) void Append(const char* format, ...) {
     if (failed_) return;
     va_list args;
     va_start(args, format);
@@ -118,14 +122,27 @@ std::string FormatBoneReport(const AnimHeader& header, const BoneTable& table) {
   return std::move(out.text());
 }
 
-bool DumpBones(std::FILE* stream, const AnimHeader& header) {
-  BoneTable table = ReadSkeleton(stream, header);
-  std::unique_ptr<std::FILE, FileCloser> log(std::fopen(kBoneLogName, "a+"));
-  if (!log) return false;
-  ReportWriter out(log.get());
-  AppendReport(out, header, table);
-  bool written = out.Flush();
-  return std::fclose(log.release()) == 0 && written;
+DumpStatus DumpBones(ByteView file, const AnimHeader& header,
+                     const std::vector<platform::FileId>& sources) {
+  try {
+    BoneTable table = ReadSkeleton(file, header);
+    std::unique_ptr<std::FILE, FileCloser> log(platform::OpenStream(kBoneLogName, "a+"));
+    if (!log) return DumpStatus::kCannotOpenLog;
+    // Opening for appending leaves a file as it was; only then can its identity be trusted.
+    platform::FileId logId = platform::IdentityOfStream(log.get());
+    for (const platform::FileId& source : sources) {
+      if (platform::SameFile(logId, source)) return DumpStatus::kLogIsSource;
+    }
+    ReportWriter out(log.get());
+    AppendReport(out, header, table);
+    bool written = out.Flush();
+    bool closed = std::fclose(log.release()) == 0;
+    return written && closed ? DumpStatus::kOk : DumpStatus::kCannotOpenLog;
+  } catch (const std::bad_alloc&) {
+    return DumpStatus::kOutOfMemory;
+  } catch (const std::length_error&) {
+    return DumpStatus::kOutOfMemory;
+  }
 }
 
 }  // namespace bonesplice

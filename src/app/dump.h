@@ -1,11 +1,13 @@
 // The bone dump report that "-l" appends to bone.log.
 #pragma once
 
-#include <cstdio>
 #include <string>
+#include <vector>
 
+#include "format/bytes.h"
 #include "format/header.h"
 #include "format/skeleton.h"
+#include "platform/platform.h"
 
 namespace bonesplice {
 
@@ -17,8 +19,11 @@ inline constexpr char kBoneLogName[] = "bone.log";
 // line says so.
 std::string FormatBoneReport(const AnimHeader& header, const BoneTable& table);
 
-// Reads the skeleton of stream and appends its report to bone.log in the working directory,
-// opening and closing the log by itself. False when the log cannot be opened or written.
-bool DumpBones(std::FILE* stream, const AnimHeader& header);
+enum class DumpStatus { kOk, kCannotOpenLog, kLogIsSource, kOutOfMemory };
+
+// Reads the skeleton of file and appends its report to bone.log in the working directory,
+// opening and closing the log by itself. Nothing is appended when the log is one of sources.
+DumpStatus DumpBones(ByteView file, const AnimHeader& header,
+                     const std::vector<platform::FileId>& sources);
 
 }  // namespace bonesplice

@@ -1,5 +1,7 @@
 #include "app/run.h"
+#include "platform/platform.h"
 
 int main(int argc, char* argv[]) {
-  return bonesplice::RunProgram(argc, argv);
+  bonesplice::platform::PrepareProcess();
+  return bonesplice::RunProgram(bonesplice::platform::Arguments(argc, argv));
 }

@@ -27,18 +27,47 @@ const char kSecondHasNoFrames[] = "\nError: second file has no frames.";
 const char kNoBones[] = "\nError: the files have no bones, so there is nothing to merge.";
 const char kTooLarge[] = "\nError: the merged file would be too large for the format.";
 const char kCannotOpenLog[] = "\nError: cannot open bone.log for appending.";
+const char kLogIsSource[] = "\nError: bone.log must not be one of the source files.";
 const char kOutOfMemory[] = "\nError: not enough memory for the merge.";
+const char kDumpOutOfMemory[] = "\nError: not enough memory for the bone dump.";
+const char kOutputHasControl[] = "\nError: output filename holds a control character.";
+const char kOutputIsDevice[] = "\nError: output filename names a device, not a file.";
+const char kPressEnter[] = "\nPress Enter to close this window.";
+
+std::string Shown(const std::string& text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  for (char c : text) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      shown += "\\x";
+      shown += kHex[byte >> 4];
+      shown += kHex[byte & 0xF];
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
+const char* FileWord(bool donor) {
+  return donor ? "second" : "first";
+}
+
+std::string NotRegular(bool donor) {
+  return std::string("\nError: ") + FileWord(donor) + " file is not a regular file.";
+}
 
 std::string CannotCreateOutput(const std::string& name) {
-  return "\nError: cannot create output file " + name + ".";
+  return "\nError: cannot create output file " + Shown(name) + ".";
 }
 
 std::string CannotWriteOutput(const std::string& name) {
-  return "\nError: cannot write output file " + name + ".";
+  return "\nError: cannot write output file " + Shown(name) + ".";
 }
 
-std::string CannotRead(const char* which) {
-  return std::string("\nError: cannot read ") + which + " file.";
+std::string CannotRead(bool donor) {
+  return std::string("\nError: cannot read ") + FileWord(donor) + " file.";
 }
 
 std::string Damaged(const char* which, const std::string& what) {
@@ -46,7 +75,7 @@ std::string Damaged(const char* which, const std::string& what) {
 }
 
 std::string MissingBone(const std::string& name) {
-  return "\nError: second file has no bone named " + name + ".";
+  return "\nError: second file has no bone named " + Shown(name) + ".";
 }
 
 std::string BadFrameIndex(uint64_t frame, uint32_t index, uint64_t count) {
@@ -68,6 +97,8 @@ const char* DamageText(Damage damage) {
       return "its bone offset table runs past the end of the file";
     case Damage::kSkeletonAfterFrames:
       return "its skeleton offset lies after its frame array offset";
+    case Damage::kSkeletonOutsideBlock:
+      return "its skeleton does not lie between its bone offset table and its frame array";
     case Damage::kSkeletonShort:
       return "its skeleton ends early";
     case Damage::kFramesPastEnd:
@@ -82,18 +113,16 @@ const char* DamageText(Damage damage) {
   return "";
 }
 
-const char* FileWord(bool second) {
-  return second ? "second" : "first";
-}
-
 }  // namespace
 
 std::string MergeFailure(const MergeOutcome& outcome, const std::string& outputName) {
   switch (outcome.error) {
     case MergeError::kNone:
       return "";
+    case MergeError::kHeaderCheck:
+      return HeaderCheckMessage(outcome.headerCheck);
     case MergeError::kDamaged:
-      return Damaged(FileWord(outcome.inSecondFile), DamageText(outcome.damage));
+      return Damaged(FileWord(outcome.inDonor), DamageText(outcome.damage));
     case MergeError::kNoDonorFrames:
       return kSecondHasNoFrames;
     case MergeError::kNoBones:
@@ -105,7 +134,7 @@ std::string MergeFailure(const MergeOutcome& outcome, const std::string& outputN
     case MergeError::kTooLarge:
       return kTooLarge;
     case MergeError::kReadFailed:
-      return CannotRead(FileWord(outcome.inSecondFile));
+      return CannotRead(outcome.inDonor);
     case MergeError::kOutOfMemory:
       return kOutOfMemory;
     case MergeError::kWriteFailed:

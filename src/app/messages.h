@@ -21,12 +21,24 @@ extern const char kSecondHasNoFrames[];
 extern const char kNoBones[];
 extern const char kTooLarge[];
 extern const char kCannotOpenLog[];
+extern const char kLogIsSource[];
 extern const char kOutOfMemory[];
+extern const char kDumpOutOfMemory[];
+extern const char kOutputHasControl[];
+extern const char kOutputIsDevice[];
+extern const char kPressEnter[];
 
+// text with every byte below 0x20 and 0x7F shown as \xNN, so that names from files or the
+// prompt cannot move the cursor, clear the screen or break a message across lines.
+std::string Shown(const std::string& text);
+
+// "first" or "second", as the messages name the base and the donor.
+const char* FileWord(bool donor);
+
+std::string NotRegular(bool donor);
 std::string CannotCreateOutput(const std::string& name);
 std::string CannotWriteOutput(const std::string& name);
-// "first" or "second", as the messages name the base and the donor.
-std::string CannotRead(const char* which);
+std::string CannotRead(bool donor);
 std::string Damaged(const char* which, const std::string& what);
 std::string MissingBone(const std::string& name);
 std::string BadFrameIndex(uint64_t frame, uint32_t index, uint64_t count);

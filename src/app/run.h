@@ -2,10 +2,14 @@
 // dump or the merge.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace bonesplice {
 
-// Runs the program on the console's standard input and output. Returns the exit status:
-// 1 after a finished merge or dump, 0 after the usage text or an error.
-int RunProgram(int argc, const char* const argv[]);
+// Runs the program with the command-line arguments args (args[0] the program) on the console's
+// standard input and output. Returns the exit status: 1 after a finished merge or dump, 0
+// after the usage text or an error.
+int RunProgram(const std::vector<std::string>& args);
 
 }  // namespace bonesplice

@@ -1,17 +1,11 @@
-// Little-endian numbers and C stream access for the animation file model.
-// Every byte of a file that the tool decodes goes through this reader; every byte it encodes
-// goes through the store helpers.
+// Little-endian numbers and the byte views the file model decodes from. Every byte of a file
+// that the tool decodes goes through these loads or the sticky reader; every byte it encodes
+// goes through the stores.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <memory>
-#include <new>
-#include <optional>
-#include <type_traits>
-#include <utility>
-#include <vector>
+#include <cstring>
 
 namespace bonesplice {
 
@@ -37,65 +31,62 @@ inline void StoreU24(uint8_t* p, uint32_t value) {
   p[2] = static_cast<uint8_t>(value >> 16);
 }
 
-uint32_t FloatBits(float value);
-float FloatFromBits(uint32_t bits);
+inline uint32_t FloatBits(float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
 
-// Reads a stream sequentially from its current position. The end is sticky: once a read comes
-// up short the reader is exhausted, every later word reads as all bits set and every later byte
-// read delivers nothing.
-class StreamReader {
+inline float FloatFromBits(uint32_t bits) {
+  float value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+// The bytes of a whole file in memory, mapped or read.
+struct ByteView {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+};
+
+// True when length bytes starting at offset lie inside size bytes; never overflows.
+inline bool Fits(uint64_t offset, uint64_t length, uint64_t size) {
+  return offset <= size && length <= size - offset;
+}
+
+// Reads a view sequentially from an offset. The end is sticky: once a read comes up short the
+// reader is exhausted, every later word reads as all bits set and every later byte read
+// delivers nothing.
+class ByteReader {
  public:
-  explicit StreamReader(std::FILE* stream) : stream_(stream) {}
+  ByteReader(ByteView view, uint64_t offset) : view_(view), position_(offset) {}
 
-  // Reads up to count bytes into out; returns how many arrived (0 once exhausted).
-  size_t ReadBytes(uint8_t* out, size_t count);
-  // Reads one little-endian 32-bit word; a word that cannot be read in full is 0xFFFFFFFF.
-  uint32_t ReadWord();
+  // Copies up to count bytes into out; returns how many there were (0 once exhausted).
+  size_t ReadBytes(uint8_t* out, size_t count) {
+    if (exhausted_ || count == 0) return 0;
+    uint64_t left = position_ < view_.size ? view_.size - position_ : 0;
+    size_t got = left < count ? static_cast<size_t>(left) : count;
+    if (got > 0) std::memcpy(out, view_.data + position_, got);
+    position_ += got;
+    if (got < count) exhausted_ = true;
+    return got;
+  }
+  // One little-endian 32-bit word; a word that cannot be read in full is 0xFFFFFFFF.
+  uint32_t ReadWord() {
+    uint8_t bytes[4];
+    return ReadBytes(bytes, sizeof bytes) < sizeof bytes ? 0xFFFFFFFFu : LoadU32(bytes);
+  }
+  // How many whole words remain before the end of the view.
+  uint64_t WordsLeft() const {
+    return exhausted_ || position_ >= view_.size ? 0 : (view_.size - position_) / 4;
+  }
   bool exhausted() const { return exhausted_; }
+  uint64_t position() const { return position_; }
 
  private:
-  std::FILE* stream_;
+  ByteView view_;
+  uint64_t position_;
   bool exhausted_ = false;
 };
-
-// Size in bytes of the file behind stream; the position is left unchanged.
-std::optional<uint64_t> StreamSize(std::FILE* stream);
-
-// Seeks to an absolute offset; false when the stream refuses.
-bool SeekTo(std::FILE* stream, uint64_t offset);
-
-// std::allocator, except that elements made without a value are left uninitialized, so that
-// a block about to be filled by a read is not cleared first (for files of tens of megabytes
-// the clearing costs about as much as the read).
-template <typename T, typename Base = std::allocator<T>>
-class UninitializedAllocator : public Base {
-  using Traits = std::allocator_traits<Base>;
-
- public:
-  template <typename U>
-  struct rebind {
-    using other = UninitializedAllocator<U, typename Traits::template rebind_alloc<U>>;
-  };
-  using Base::Base;
-
-  template <typename U>
-  void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
-    ::new (static_cast<void*>(p)) U;
-  }
-  template <typename U, typename... Args>
-  void construct(U* p, Args&&... args) {
-    Traits::construct(static_cast<Base&>(*this), p, std::forward<Args>(args)...);
-  }
-};
-
-// A block of file bytes held in memory.
-using ByteBlock = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
-
-// Reads exactly length bytes from offset into block (resized to length). False when the
-// stream cannot seek there or ends early; what block then holds is of no use.
-bool ReadBlock(std::FILE* stream, uint64_t offset, size_t length, ByteBlock& block);
-
-// Writes all of block; false when the stream takes fewer bytes.
-bool WriteBlock(std::FILE* stream, const uint8_t* data, size_t length);
 
 }  // namespace bonesplice

@@ -1,10 +1,6 @@
 #include "format/header.h"
 
-#include <sys/types.h>
-
 #include <cstring>
-
-#include "format/bytes.h"
 
 namespace bonesplice {
 namespace {
@@ -19,16 +15,15 @@ bool IsAnimationIdent(const char* ident) {
   return true;
 }
 
-void ReadText(StreamReader& reader, char* text, size_t length) {
+void ReadText(ByteReader& reader, char* text, size_t length) {
   reader.ReadBytes(reinterpret_cast<uint8_t*>(text), length);
 }
 
 }  // namespace
 
-bool ReadHeader(std::FILE* stream, AnimHeader& header) {
+bool ReadHeader(ByteView file, AnimHeader& header) {
   header = AnimHeader{};
-  if (!SeekTo(stream, 0)) return false;
-  StreamReader reader(stream);
+  ByteReader reader(file, 0);
   ReadText(reader, header.ident, 4);
   ReadText(reader, header.version, 4);
   ReadText(reader, header.name, 64);
@@ -52,13 +47,6 @@ std::array<uint8_t, kHeaderSize> EncodeHeader(const AnimHeader& header) {
       header.boneArrayOffset,  header.skeletonInfoOffset, header.eofOffset};
   for (size_t i = 0; i < 7; ++i) StoreU32(&bytes[72 + 4 * i], words[i]);
   return bytes;
-}
-
-bool WriteHeader(std::FILE* stream, const AnimHeader& header) {
-  std::array<uint8_t, kHeaderSize> bytes = EncodeHeader(header);
-  // A fresh output stands at 0 already; not seeking then lets the output be a pipe.
-  bool atStart = ftello(stream) == 0 || SeekTo(stream, 0);
-  return atStart && WriteBlock(stream, bytes.data(), bytes.size());
 }
 
 HeaderCheck CheckHeaders(const AnimHeader& base, const AnimHeader& donor) {

@@ -3,7 +3,8 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
+
+#include "format/bytes.h"
 
 namespace bonesplice {
 
@@ -32,16 +33,13 @@ struct AnimHeader {
   uint32_t eofOffset;
 };
 
-// Clears header, seeks stream to offset 0 and reads the 100 header bytes in field order.
-// A 32-bit field the file ends in, and every field after it, reads as all bits set.
-// Leaves the stream at offset 100; returns false when the file ends inside its header.
-bool ReadHeader(std::FILE* stream, AnimHeader& header);
+// Clears header and reads the first 100 bytes of file into it in field order. A 32-bit field
+// the file ends in, and every field after it, reads as all bits set. Returns false when the
+// file ends inside its header.
+bool ReadHeader(ByteView file, AnimHeader& header);
 
 // The 100 bytes of header as the file holds them (text fields without their NULs).
 std::array<uint8_t, kHeaderSize> EncodeHeader(const AnimHeader& header);
-
-// Seeks stream to offset 0 and writes the 100 header bytes; false when the write fails.
-bool WriteHeader(std::FILE* stream, const AnimHeader& header);
 
 enum class HeaderCheck { kOk, kFirstNotAnimation, kSecondNotAnimation, kBoneCountsDiffer };
 

@@ -1,56 +1,45 @@
 #include "format/skeleton.h"
 
-#include <sys/types.h>
-
 #include <algorithm>
-
-#include "format/bytes.h"
 
 namespace bonesplice {
 namespace {
 
-// Child words are read in chunks so that a huge childCount costs memory only for the words
-// the file really holds.
-constexpr size_t kChildChunk = 4096;
-
-void ReadMatrix(StreamReader& reader, float scale, float* matrix) {
+void ReadMatrix(ByteReader& reader, float scale, float* matrix) {
   for (int i = 0; i < 12; ++i) matrix[i] = FloatFromBits(reader.ReadWord()) / scale;
 }
 
-void ReadChildren(StreamReader& reader, SkeletonBone& bone) {
+// Reads childCount words, or as many as the file holds: a huge count costs nothing more.
+void ReadChildren(ByteReader& reader, SkeletonBone& bone) {
   if (bone.childCount <= 0) return;
-  size_t wanted = static_cast<size_t>(bone.childCount);
-  uint8_t chunk[kChildChunk * 4];
-  while (wanted > 0 && !reader.exhausted()) {
-    size_t words = std::min(wanted, kChildChunk);
-    size_t got = reader.ReadBytes(chunk, words * 4) / 4;
-    for (size_t i = 0; i < got; ++i) bone.children.push_back(LoadU32(&chunk[4 * i]));
-    wanted -= got;
-  }
+  uint64_t wanted = static_cast<uint64_t>(bone.childCount);
+  uint64_t present = std::min(wanted, reader.WordsLeft());
+  bone.children.reserve(static_cast<size_t>(present));
+  for (uint64_t i = 0; i < present; ++i) bone.children.push_back(reader.ReadWord());
+  if (present < wanted) reader.ReadWord();  // the first missing word ends the reader
 }
 
 }  // namespace
 
-BoneTable ReadSkeleton(std::FILE* stream, const AnimHeader& header) {
+BoneTable ReadSkeleton(ByteView file, const AnimHeader& header) {
   BoneTable table;
-  off_t saved = ftello(stream);
-  if (SeekTo(stream, header.skeletonInfoOffset)) {
-    StreamReader reader(stream);
-    for (uint32_t i = 0; i < header.boneCount && !reader.exhausted(); ++i) {
-      SkeletonBone bone{};
-      if (reader.ReadBytes(reinterpret_cast<uint8_t*>(bone.name), 64) == 0) break;
-      bone.flags = reader.ReadWord();
-      bone.parent = static_cast<int32_t>(reader.ReadWord());
-      ReadMatrix(reader, header.scale, bone.origin);
-      ReadMatrix(reader, header.scale, bone.inversedOrigin);
-      bone.childCount = static_cast<int32_t>(reader.ReadWord());
-      ReadChildren(reader, bone);
-      table.bones.push_back(std::move(bone));
-      if (!reader.exhausted()) table.wholeBoneCount = i + 1;
+  table.endOffset = header.skeletonInfoOffset;
+  ByteReader reader(file, header.skeletonInfoOffset);
+  for (uint32_t i = 0; i < header.boneCount && !reader.exhausted(); ++i) {
+    SkeletonBone bone{};
+    if (reader.ReadBytes(reinterpret_cast<uint8_t*>(bone.name), 64) == 0) break;
+    bone.flags = reader.ReadWord();
+    bone.parent = static_cast<int32_t>(reader.ReadWord());
+    ReadMatrix(reader, header.scale, bone.origin);
+    ReadMatrix(reader, header.scale, bone.inversedOrigin);
+    bone.childCount = static_cast<int32_t>(reader.ReadWord());
+    ReadChildren(reader, bone);
+    table.bones.push_back(std::move(bone));
+    if (!reader.exhausted()) {
+      table.wholeBoneCount = i + 1;
+      table.endOffset = reader.position();
     }
   }
-  std::clearerr(stream);
-  if (saved >= 0) fseeko(stream, saved, SEEK_SET);
   return table;
 }
 

@@ -3,9 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
+#include "format/bytes.h"
 #include "format/header.h"
 
 namespace bonesplice {
@@ -28,13 +28,15 @@ struct BoneTable {
   std::vector<SkeletonBone> bones;
   // How many of the bones were read in full.
   uint32_t wholeBoneCount = 0;
+  // The file offset just past the last bone read in full: where the skeleton ends when it is
+  // whole.
+  uint64_t endOffset = 0;
 };
 
-// Reads the skeleton at header.skeletonInfoOffset. Matrix elements are divided by header.scale.
-// A word the file cannot supply reads as all bits set, and so does every later word of the
-// call. The stream position afterwards is the one before the call, with its end-of-file
-// condition cleared. Time and memory are proportional to the file's size.
-BoneTable ReadSkeleton(std::FILE* stream, const AnimHeader& header);
+// Reads the skeleton at header.skeletonInfoOffset of file. Matrix elements are divided by
+// header.scale. A word the file cannot supply reads as all bits set, and so does every later
+// word. Time and memory are proportional to the file's size, whatever the counts say.
+BoneTable ReadSkeleton(ByteView file, const AnimHeader& header);
 
 // True when the table holds all header.boneCount bones in full.
 bool IsWholeSkeleton(const BoneTable& table, const AnimHeader& header);

@@ -1,12 +1,15 @@
 #include "merge/bone_map.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_map>
 
+#include "format/header.h"
+
 namespace bonesplice {
 
-BoneMapResult MatchBoneNames(const BoneTable& base, const BoneTable& donor,
-                             BoneNameMap& boneNameMap) {
+bool MatchBoneNames(const BoneTable& base, const BoneTable& donor, BoneNameMap& boneNameMap,
+                    std::string& missingName) {
   // First donor bone of each name; a hash map keeps large skeletons linear in time.
   std::unordered_map<std::string, uint32_t> donorIndex;
   donorIndex.reserve(donor.bones.size());
@@ -18,35 +21,19 @@ BoneMapResult MatchBoneNames(const BoneTable& base, const BoneTable& donor,
   boneNameMap.reserve(base.bones.size());
   for (const SkeletonBone& bone : base.bones) {
     auto found = donorIndex.find(bone.name);
-    if (found == donorIndex.end()) return {BoneMapStatus::kMissingBone, bone.name};
+    if (found == donorIndex.end()) {
+      missingName = bone.name;
+      return false;
+    }
     boneNameMap.push_back({bone.name, found->second});
   }
-  return {};
+  return true;
 }
 
-BoneMapResult BuildBoneNameMap(const AnimHeader& baseHeader, const AnimHeader& donorHeader,
-                               std::FILE* baseStream, std::FILE* donorStream,
-                               BoneNameMap& boneNameMap) {
-  BoneTable base = ReadSkeleton(baseStream, baseHeader);
-  if (!IsWholeSkeleton(base, baseHeader)) return {BoneMapStatus::kFirstSkeletonShort, ""};
-  BoneTable donor = ReadSkeleton(donorStream, donorHeader);
-  if (!IsWholeSkeleton(donor, donorHeader)) return {BoneMapStatus::kSecondSkeletonShort, ""};
-  return MatchBoneNames(base, donor, boneNameMap);
-}
-
-void ReorderFrame(uint8_t* record, const AnimHeader& donorHeader, const BoneNameMap& boneNameMap) {
-  std::vector<uint8_t> scratch;
-  ReorderFrame(record, donorHeader, boneNameMap, scratch);
-}
-
-void ReorderFrame(uint8_t* record, const AnimHeader& donorHeader, const BoneNameMap& boneNameMap,
-                  std::vector<uint8_t>& copy) {
-  size_t fields = donorHeader.boneCount;
-  copy.assign(record, record + fields * kFrameFieldSize);
-  for (size_t j = 0; j < fields; ++j) {
-    std::memcpy(record + j * kFrameFieldSize,
-                copy.data() + size_t{boneNameMap[j].secondIndex} * kFrameFieldSize,
-                kFrameFieldSize);
+void ReorderFrame(const uint8_t* from, uint8_t* to, const BoneNameMap& boneNameMap) {
+  for (size_t j = 0; j < boneNameMap.size(); ++j) {
+    std::memcpy(to + j * kFrameFieldSize,
+                from + size_t{boneNameMap[j].secondIndex} * kFrameFieldSize, kFrameFieldSize);
   }
 }
 

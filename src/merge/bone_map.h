@@ -2,11 +2,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
-#include "format/header.h"
 #include "format/skeleton.h"
 
 namespace bonesplice {
@@ -19,30 +17,14 @@ struct BoneNameEntry {
 };
 using BoneNameMap = std::vector<BoneNameEntry>;
 
-enum class BoneMapStatus { kOk, kFirstSkeletonShort, kSecondSkeletonShort, kMissingBone };
-
-struct BoneMapResult {
-  BoneMapStatus status = BoneMapStatus::kOk;
-  std::string missingName;  // kMissingBone: the base bone's name
-};
-
 // Matches every base bone to the first donor bone of the same name (exact, case-sensitive).
-// Two base bones of one name take the same donor bone. On kOk every secondIndex is below the
-// donor table's size.
-BoneMapResult MatchBoneNames(const BoneTable& base, const BoneTable& donor,
-                             BoneNameMap& boneNameMap);
+// Two base bones of one name take the same donor bone. Returns true with every secondIndex
+// below the donor table's size, or false with the name of the first base bone the donor lacks.
+bool MatchBoneNames(const BoneTable& base, const BoneTable& donor, BoneNameMap& boneNameMap,
+                    std::string& missingName);
 
-// Reads both skeletons (stream positions unchanged) and matches them with MatchBoneNames.
-// Refuses a skeleton that its file holds only in part.
-BoneMapResult BuildBoneNameMap(const AnimHeader& baseHeader, const AnimHeader& donorHeader,
-                               std::FILE* baseStream, std::FILE* donorStream,
-                               BoneNameMap& boneNameMap);
-
-// Rewrites one donor frame of donorHeader.boneCount fields in place so that field j holds the
-// donor's field secondIndex of entry j. The three bytes of a field move as they are.
-void ReorderFrame(uint8_t* record, const AnimHeader& donorHeader, const BoneNameMap& boneNameMap);
-// The same, using scratch for the copy of the frame so that a loop over frames allocates once.
-void ReorderFrame(uint8_t* record, const AnimHeader& donorHeader, const BoneNameMap& boneNameMap,
-                  std::vector<uint8_t>& scratch);
+// Writes the donor frame from into to in base bone order: field j of to is field secondIndex
+// of entry j of from. The three bytes of a field move as they are; the frames must not overlap.
+void ReorderFrame(const uint8_t* from, uint8_t* to, const BoneNameMap& boneNameMap);
 
 }  // namespace bonesplice

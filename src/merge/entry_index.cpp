@@ -1,6 +1,8 @@
 #include "merge/entry_index.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace bonesplice {
 namespace {
@@ -17,49 +19,88 @@ bool Crowded(size_t used, size_t capacity) {
 
 void EntryIndex::Reserve(size_t count, const EntrySource& source) {
   size_t capacity = kMinCapacity;
-  while (capacity < 2 * count) capacity *= 2;
-  if (capacity > slots_.size()) Rehash(capacity, source);
+  while (Crowded(count, capacity)) capacity *= 2;
+  if (capacity > capacity_) Rehash(capacity, source);
 }
 
 void EntryIndex::Rehash(size_t capacity, const EntrySource& source) {
-  std::vector<uint32_t> old(capacity, kEmptySlot);
-  old.swap(slots_);
-  size_t mask = capacity - 1;
-  for (uint32_t value : old) {
-    if (value == kEmptySlot) continue;
-    size_t slot = HomeSlot(Hash(EntryBytes(source, value & kIndexMask)));
-    while (slots_[slot] != kEmptySlot) slot = (slot + 1) & mask;
-    slots_[slot] = value;
+  std::vector<uint32_t> indices;
+  indices.reserve(used_);
+  for (size_t slot = 0; slot < capacity_; ++slot) {
+    if (slots_[slot] != kEmptySlot) indices.push_back(slots_[slot] & kIndexMask);
+  }
+  for (const auto& entry : overflow_) indices.push_back(entry.second);
+  overflow_.clear();
+
+  platform::LargeArray<uint32_t> slots(capacity);
+  std::memset(slots.data(), 0xFF, capacity * sizeof(uint32_t));
+  slots_ = std::move(slots);
+  capacity_ = capacity;
+  used_ = 0;
+  for (uint32_t index : indices) {
+    const uint8_t* entry = EntryBytes(source, index);
+    Insert(entry, Hash(entry), index);
   }
 }
 
-uint32_t EntryIndex::FindOrAdd(const uint8_t* entry, uint32_t candidate,
-                               const EntrySource& source) {
-  return FindOrAdd(entry, Hash(entry), candidate, source);
+void EntryIndex::Insert(const uint8_t* entry, uint64_t hash, uint32_t index) {
+  size_t mask = capacity_ - 1;
+  size_t slot = HomeSlot(hash);
+  for (size_t probe = 0; probe < kMaxProbe; ++probe) {
+    if (slots_[slot] == kEmptySlot) {
+      slots_[slot] = TagOf(hash) | index;
+      ++used_;
+      return;
+    }
+    slot = (slot + 1) & mask;
+  }
+  Bytes bytes;
+  std::memcpy(bytes.data(), entry, bytes.size());
+  overflow_.emplace(bytes, index);
+  ++used_;
 }
 
 uint32_t EntryIndex::FindOrAdd(const uint8_t* entry, uint64_t hash, uint32_t candidate,
                                const EntrySource& source) {
   // Grow before probing, so that only entries already in source are rehashed.
-  if (slots_.empty() || Crowded(used_ + 1, slots_.size())) {
-    Rehash(slots_.empty() ? kMinCapacity : 2 * slots_.size(), source);
+  if (capacity_ == 0 || Crowded(used_ + 1, capacity_)) {
+    Rehash(capacity_ == 0 ? kMinCapacity : 2 * capacity_, source);
   }
   uint32_t tag = TagOf(hash);
-  size_t mask = slots_.size() - 1;
+  size_t mask = capacity_ - 1;
   size_t slot = HomeSlot(hash);
-  while (slots_[slot] != kEmptySlot) {
+  size_t probe = 0;
+  for (; probe < kMaxProbe; ++probe) {
     uint32_t value = slots_[slot];
-    if ((value & kTagMask) == tag &&
-        std::memcmp(EntryBytes(source, value & kIndexMask), entry, kBoneDataEntrySize) == 0) {
-      return value & kIndexMask;
+    if (value == kEmptySlot) break;
+    if ((value & kTagMask) == tag) {
+      ++comparisons_;
+      if (std::memcmp(EntryBytes(source, value & kIndexMask), entry, kBoneDataEntrySize) == 0) {
+        return value & kIndexMask;
+      }
     }
     slot = (slot + 1) & mask;
+  }
+  // An entry goes to the map only when the slots of its probe are all taken, and slots are
+  // never freed: so an empty slot on the way means the entry is not in the map either.
+  if (probe == kMaxProbe) {
+    Bytes bytes;
+    std::memcpy(bytes.data(), entry, bytes.size());
+    auto found = overflow_.find(bytes);
+    if (found != overflow_.end()) return found->second;
   }
   // No frame field can hold an index of 24 bits or more: such a candidate is answered, and the
   // merge refuses it, but it is not recorded.
   if (candidate >= kIndexLimit) return candidate;
-  slots_[slot] = tag | candidate;
-  ++used_;
+  if (probe < kMaxProbe) {
+    slots_[slot] = tag | candidate;
+    ++used_;
+  } else {
+    Bytes bytes;
+    std::memcpy(bytes.data(), entry, bytes.size());
+    overflow_.emplace(bytes, candidate);
+    ++used_;
+  }
   return candidate;
 }
 

@@ -1,14 +1,14 @@
 #include "merge/pipeline.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <stdexcept>
 #include <vector>
 
-#include "format/bytes.h"
 #include "format/skeleton.h"
-#include "merge/bone_map.h"
 #include "merge/remap.h"
 
 namespace bonesplice {
@@ -18,111 +18,152 @@ constexpr uint64_t kMaxOffset = 0xFFFFFFFFu;
 // Donor frames remapped together: enough that the lookups of their first uses overlap, few
 // enough that their fields and remap slots stay in the processor's cache between passes.
 constexpr uint64_t kFramesPerBatch = 64;
+// A batch never holds more bytes than this, however many bones the files have.
+constexpr uint64_t kBatchBytes = uint64_t{1} << 20;
+// Appended entries gathered from the donor before they are written.
+constexpr size_t kEntriesPerChunk = 4096;
+constexpr size_t kGatherAhead = 16;
 
-// The byte ranges of one input file that the merge uses, derived from its header.
-struct FileLayout {
-  uint64_t offsetTableBytes = 0;
-  uint64_t skeletonBytes = 0;
-  uint64_t frameBytes = 0;  // one frame
-  uint64_t boneArrayBytes = 0;
-  uint32_t entryCount = 0;
-};
-
-FileLayout LayoutOf(const AnimHeader& header) {
-  FileLayout layout;
-  layout.offsetTableBytes = uint64_t{header.boneCount} * kBoneOffsetSize;
-  layout.frameBytes = uint64_t{header.boneCount} * kFrameFieldSize;
-  if (header.frameArrayOffset >= header.skeletonInfoOffset) {
-    layout.skeletonBytes = header.frameArrayOffset - header.skeletonInfoOffset;
-  }
-  if (header.eofOffset >= header.boneArrayOffset) {
-    layout.boneArrayBytes = header.eofOffset - header.boneArrayOffset;
-  }
-  layout.entryCount = static_cast<uint32_t>(layout.boneArrayBytes / kBoneDataEntrySize);
-  return layout;
-}
-
-// True when count frames starting at header.frameArrayOffset lie inside a file of fileSize.
-bool FramesFit(const AnimHeader& header, const FileLayout& layout, uint64_t count,
-               uint64_t fileSize) {
-  if (header.frameArrayOffset > fileSize) return false;
-  return layout.frameBytes == 0 ||
-         count <= (fileSize - header.frameArrayOffset) / layout.frameBytes;
-}
-
-// The check both inputs share: a bone array inside the file.
-std::optional<Damage> CheckBoneArray(const AnimHeader& header, uint64_t fileSize) {
-  if (header.boneArrayOffset > header.eofOffset) return Damage::kBoneArrayAfterEnd;
-  if (header.eofOffset > fileSize) return Damage::kBoneArrayPastEnd;
-  return std::nullopt;
-}
-
-std::optional<Damage> CheckBaseLayout(const AnimHeader& header, const FileLayout& layout,
-                                      uint64_t fileSize) {
-  if (fileSize < kHeaderSize) return Damage::kEndsInHeader;
-  if (kHeaderSize + layout.offsetTableBytes > fileSize) return Damage::kOffsetTablePastEnd;
-  if (header.skeletonInfoOffset > header.frameArrayOffset) return Damage::kSkeletonAfterFrames;
-  if (!FramesFit(header, layout, header.frameCount, fileSize)) return Damage::kFramesPastEnd;
-  if (auto damage = CheckBoneArray(header, fileSize)) return damage;
-  if (layout.boneArrayBytes % kBoneDataEntrySize != 0) return Damage::kBoneArrayPartialEntry;
-  return std::nullopt;
-}
-
-std::optional<Damage> CheckDonorLayout(const AnimHeader& header, const FileLayout& layout,
-                                       uint64_t fileSize) {
-  if (fileSize < kHeaderSize) return Damage::kEndsInHeader;
-  if (!FramesFit(header, layout, header.frameCount, fileSize)) return Damage::kFramesPastEnd;
-  return CheckBoneArray(header, fileSize);
-}
-
-MergeOutcome Damaged(bool second, Damage damage) {
+MergeOutcome Failed(MergeError error, bool inDonor = false) {
   MergeOutcome outcome;
-  outcome.error = MergeError::kDamaged;
-  outcome.inSecondFile = second;
+  outcome.error = error;
+  outcome.inDonor = inDonor;
+  return outcome;
+}
+
+MergeOutcome Damaged(bool inDonor, Damage damage) {
+  MergeOutcome outcome = Failed(MergeError::kDamaged, inDonor);
   outcome.damage = damage;
   return outcome;
 }
 
-MergeOutcome Failed(MergeError error, bool second = false) {
+// The check both inputs share: a bone array inside the file.
+std::optional<Damage> CheckBoneArray(const FileLayout& layout) {
+  if (layout.header.boneArrayOffset > layout.header.eofOffset) return Damage::kBoneArrayAfterEnd;
+  if (layout.header.eofOffset > layout.fileSize) return Damage::kBoneArrayPastEnd;
+  return std::nullopt;
+}
+
+// Every block of the base goes into the output, so each must lie where the format expects it.
+std::optional<Damage> CheckBaseLayout(const FileLayout& layout) {
+  const AnimHeader& header = layout.header;
+  if (!layout.wholeHeader) return Damage::kEndsInHeader;
+  if (!Fits(kHeaderSize, layout.offsetTableBytes, layout.fileSize)) {
+    return Damage::kOffsetTablePastEnd;
+  }
+  if (header.skeletonInfoOffset > header.frameArrayOffset) return Damage::kSkeletonAfterFrames;
+  if (header.skeletonInfoOffset < kHeaderSize + layout.offsetTableBytes) {
+    return Damage::kSkeletonOutsideBlock;
+  }
+  if (!FramesFit(layout, header.frameCount)) return Damage::kFramesPastEnd;
+  if (auto damage = CheckBoneArray(layout)) return damage;
+  if (layout.boneArrayBytes % kBoneDataEntrySize != 0) return Damage::kBoneArrayPartialEntry;
+  return std::nullopt;
+}
+
+// Of the donor only the frames and the bone array are read; stray bytes after its last whole
+// entry are ignored.
+std::optional<Damage> CheckDonorLayout(const FileLayout& layout) {
+  if (!layout.wholeHeader) return Damage::kEndsInHeader;
+  if (!FramesFit(layout, layout.header.frameCount)) return Damage::kFramesPastEnd;
+  return CheckBoneArray(layout);
+}
+
+// Reads both skeletons, checks them and matches the base bones to the donor bones by name.
+MergeOutcome BuildBoneNameMap(ByteView baseFile, ByteView donorFile, MergePlan& plan) {
+  const AnimHeader& baseHeader = plan.base.header;
+  BoneTable base = ReadSkeleton(baseFile, baseHeader);
+  if (!IsWholeSkeleton(base, baseHeader)) return Damaged(false, Damage::kSkeletonShort);
+  // The skeleton block is copied into the output as the skeleton: it must hold all of it.
+  if (base.endOffset > baseHeader.frameArrayOffset) {
+    return Damaged(false, Damage::kSkeletonOutsideBlock);
+  }
+  BoneTable donor = ReadSkeleton(donorFile, plan.donor.header);
+  if (!IsWholeSkeleton(donor, plan.donor.header)) return Damaged(true, Damage::kSkeletonShort);
   MergeOutcome outcome;
-  outcome.error = error;
-  outcome.inSecondFile = second;
+  if (!MatchBoneNames(base, donor, plan.boneNameMap, outcome.boneName)) {
+    outcome.error = MergeError::kMissingBone;
+  }
   return outcome;
 }
 
-// The blocks the output is made of, all held until it is written.
-struct MergedBlocks {
-  ByteBlock boneOffsetTable;
-  ByteBlock skeleton;
-  ByteBlock baseFrames;
-  ByteBlock baseBoneArray;
-  ByteBlock donorBoneArray;
-  // The donor frames to append, one after another, in the order they were read.
-  ByteBlock frameQueue;
-  RemapState remap;
+MergeOutcome CheckFiles(ByteView baseFile, ByteView donorFile, MergePlan& plan) {
+  plan.base = DecodeLayout(baseFile);
+  plan.donor = DecodeLayout(donorFile);
+  const FileLayout& base = plan.base;
+  const FileLayout& donor = plan.donor;
+  HeaderCheck check = CheckHeaders(base.header, donor.header);
+  if (check != HeaderCheck::kOk) {
+    MergeOutcome outcome = Failed(MergeError::kHeaderCheck);
+    outcome.headerCheck = check;
+    return outcome;
+  }
+  if (auto damage = CheckBaseLayout(base)) return Damaged(false, *damage);
+  if (donor.wholeHeader && donor.header.frameCount == 0) return Failed(MergeError::kNoDonorFrames);
+  if (auto damage = CheckDonorLayout(donor)) return Damaged(true, *damage);
+  if (base.header.boneCount == 0) return Failed(MergeError::kNoBones);
+
+  // Everything but the appended entries is known now: refuse an output the format cannot
+  // describe before anything is read.
+  uint64_t knownBytes = kHeaderSize + base.offsetTableBytes + base.skeletonBytes +
+                        base.frameBytes * base.header.frameCount +
+                        donor.frameBytes * (donor.header.frameCount - uint64_t{1}) +
+                        base.boneArrayBytes;
+  if (knownBytes > kMaxOffset || base.entryCount > kMaxBoneDataEntries) {
+    return Failed(MergeError::kTooLarge);
+  }
+  return BuildBoneNameMap(baseFile, donorFile, plan);
+}
+
+const uint8_t* DonorFrame(const MergePlan& plan, ByteView donor, uint64_t frame) {
+  return donor.data + plan.donor.header.frameArrayOffset + frame * plan.donor.frameBytes;
+}
+
+// Donor frames 1 to frameCount - 1 in base bone order, a batch at a time.
+class FrameBatches {
+ public:
+  FrameBatches(const MergePlan& plan, ByteView donor)
+      : plan_(plan),
+        donor_(donor),
+        frameBytes_(static_cast<size_t>(plan.donor.frameBytes)),
+        framesPerBatch_(static_cast<uint32_t>(
+            std::clamp<uint64_t>(kBatchBytes / plan.donor.frameBytes, 1, kFramesPerBatch))),
+        buffer_(framesPerBatch_ * frameBytes_) {}
+
+  uint64_t framesToAppend() const { return plan_.donor.header.frameCount - uint64_t{1}; }
+  // Reorders the batch of frames that starts with appended frame first; returns its size.
+  uint32_t Load(uint64_t first) {
+    uint32_t count =
+        static_cast<uint32_t>(std::min<uint64_t>(framesPerBatch_, framesToAppend() - first));
+    for (uint32_t i = 0; i < count; ++i) {
+      ReorderFrame(DonorFrame(plan_, donor_, first + i + 1), buffer_.data() + i * frameBytes_,
+                   plan_.boneNameMap);
+    }
+    return count;
+  }
+  uint8_t* data() { return buffer_.data(); }
+  size_t frameBytes() const { return frameBytes_; }
+
+ private:
+  const MergePlan& plan_;
+  ByteView donor_;
+  size_t frameBytes_;
+  uint32_t framesPerBatch_;
+  std::vector<uint8_t> buffer_;
 };
 
-// Reads donor frames 1 to frameCount - 1 into the frame queue and re-points them a batch at a
-// time, reporting each finished frame in order.
-MergeOutcome CollectSecondFileFrames(std::FILE* donorStream, const AnimHeader& donorHeader,
-                                     const FileLayout& donorLayout, const BoneNameMap& boneNameMap,
+// Re-points every donor frame to append, reporting each finished frame in order, and stops at
+// the first frame that cannot be.
+MergeOutcome CollectSecondFileFrames(const MergePlan& plan, ByteView donor,
                                      const BoneArrays& arrays, const MergeOptions& options,
-                                     MergedBlocks& blocks) {
-  uint64_t framesToAppend = uint64_t{donorHeader.frameCount} - 1;
-  size_t frameBytes = static_cast<size_t>(donorLayout.frameBytes);
-  if (!ReadBlock(donorStream, uint64_t{donorHeader.frameArrayOffset} + frameBytes,
-                 static_cast<size_t>(framesToAppend * frameBytes), blocks.frameQueue)) {
-    return Failed(MergeError::kReadFailed, true);
-  }
-  for (uint64_t done = 0; done < framesToAppend;) {
-    uint32_t count =
-        static_cast<uint32_t>(std::min<uint64_t>(kFramesPerBatch, framesToAppend - done));
-    RemapResult result = RemapFrames(blocks.frameQueue.data() + done * frameBytes, count,
-                                     donorHeader, boneNameMap, arrays, blocks.remap);
-    if (options.onFrameDone) {
-      for (uint32_t i = 0; i < result.framesDone; ++i) {
-        options.onFrameDone(static_cast<uint32_t>(done + i));
-      }
+                                     RemapState& state) {
+  FrameBatches batches(plan, donor);
+  uint32_t fields = plan.donor.header.boneCount;
+  for (uint64_t done = 0; done < batches.framesToAppend();) {
+    uint32_t count = batches.Load(done);
+    RemapResult result = RemapFrames(batches.data(), count, fields, arrays, state);
+    if (options.onFramesDone && result.framesDone > 0) {
+      options.onFramesDone(static_cast<uint32_t>(done), result.framesDone);
     }
     done += result.framesDone;
     if (result.status == RemapStatus::kBadIndex) {
@@ -137,127 +178,107 @@ MergeOutcome CollectSecondFileFrames(std::FILE* donorStream, const AnimHeader& d
   return {};
 }
 
+bool WriteHeader(MergeOutput& output, const AnimHeader& header) {
+  std::array<uint8_t, kHeaderSize> bytes = EncodeHeader(header);
+  return output.Write(bytes.data(), bytes.size());
+}
+
+// The appended entries, gathered from the donor's bone array in chunks.
+bool WriteAppendedEntries(const BoneArrays& arrays, const AppendedEntryList& appended,
+                          MergeOutput& output) {
+  std::vector<uint8_t> chunk(kEntriesPerChunk * kBoneDataEntrySize);
+  const uint32_t* indices = appended.donorIndices.data();
+  for (size_t first = 0; first < appended.count; first += kEntriesPerChunk) {
+    size_t count = std::min<size_t>(kEntriesPerChunk, appended.count - first);
+    for (size_t i = 0; i < count; ++i) {
+      size_t p = first + i;
+      if (p + kGatherAhead < appended.count) {
+        BONESPLICE_PREFETCH(arrays.donorEntries +
+                            size_t{indices[p + kGatherAhead]} * kBoneDataEntrySize);
+      }
+      std::memcpy(&chunk[i * kBoneDataEntrySize],
+                  arrays.donorEntries + size_t{indices[p]} * kBoneDataEntrySize,
+                  kBoneDataEntrySize);
+    }
+    if (!output.Write(chunk.data(), count * kBoneDataEntrySize)) return false;
+  }
+  return true;
+}
+
 // Writes the output header, whose offsets describe the blocks as they follow one another, and
-// then the blocks back to back.
-MergeOutcome WriteMergedFile(std::FILE* outputStream, const AnimHeader& baseHeader,
-                             const AnimHeader& donorHeader, const MergedBlocks& blocks) {
-  const std::vector<uint8_t>& appended = blocks.remap.appendedEntryList.bytes;
-  uint64_t skeletonInfoOffset = kHeaderSize + blocks.boneOffsetTable.size();
-  uint64_t frameArrayOffset = skeletonInfoOffset + blocks.skeleton.size();
-  uint64_t boneArrayOffset = frameArrayOffset + blocks.baseFrames.size() + blocks.frameQueue.size();
-  uint64_t eofOffset = boneArrayOffset + blocks.baseBoneArray.size() + appended.size();
-  uint64_t frameCount = uint64_t{baseHeader.frameCount} + donorHeader.frameCount - 1;
+// then the blocks back to back: the base's copied, the donor frames re-pointed a batch at a
+// time, the appended entries gathered.
+MergeOutcome WriteMergedFile(const MergePlan& plan, ByteView donor, const BoneArrays& arrays,
+                             const RemapState& state, MergeOutput& output) {
+  const FileLayout& base = plan.base;
+  FrameBatches batches(plan, donor);
+  uint64_t baseFrameBytes = base.frameBytes * base.header.frameCount;
+  uint64_t skeletonInfoOffset = kHeaderSize + base.offsetTableBytes;
+  uint64_t frameArrayOffset = skeletonInfoOffset + base.skeletonBytes;
+  uint64_t boneArrayOffset =
+      frameArrayOffset + baseFrameBytes + batches.framesToAppend() * batches.frameBytes();
+  uint64_t eofOffset = boneArrayOffset + base.boneArrayBytes +
+                       uint64_t{state.appendedEntryList.count} * kBoneDataEntrySize;
+  uint64_t frameCount = uint64_t{base.header.frameCount} + batches.framesToAppend();
   if (eofOffset > kMaxOffset || frameCount > kMaxOffset) return Failed(MergeError::kTooLarge);
 
-  AnimHeader header = baseHeader;
+  AnimHeader header = base.header;
   header.frameCount = static_cast<uint32_t>(frameCount);
   header.skeletonInfoOffset = static_cast<uint32_t>(skeletonInfoOffset);
   header.frameArrayOffset = static_cast<uint32_t>(frameArrayOffset);
   header.boneArrayOffset = static_cast<uint32_t>(boneArrayOffset);
   header.eofOffset = static_cast<uint32_t>(eofOffset);
 
-  struct Part {
-    const uint8_t* data;
-    size_t size;
-  };
-  const Part parts[] = {
-      {blocks.boneOffsetTable.data(), blocks.boneOffsetTable.size()},
-      {blocks.skeleton.data(), blocks.skeleton.size()},
-      {blocks.baseFrames.data(), blocks.baseFrames.size()},
-      {blocks.frameQueue.data(), blocks.frameQueue.size()},
-      {blocks.baseBoneArray.data(), blocks.baseBoneArray.size()},
-      {appended.data(), appended.size()},
-  };
-  bool written = WriteHeader(outputStream, header);
-  for (const Part& part : parts) {
-    written = written && WriteBlock(outputStream, part.data, part.size);
+  output.Begin();
+  bool written = WriteHeader(output, header) &&
+                 output.CopyFromBase(kHeaderSize, base.offsetTableBytes) &&
+                 output.CopyFromBase(base.header.skeletonInfoOffset, base.skeletonBytes) &&
+                 output.CopyFromBase(base.header.frameArrayOffset, baseFrameBytes);
+  uint32_t fields = plan.donor.header.boneCount;
+  for (uint64_t done = 0; written && done < batches.framesToAppend();) {
+    uint32_t count = batches.Load(done);
+    for (uint32_t i = 0; i < count; ++i) {
+      RewriteFrame(batches.data() + i * batches.frameBytes(), fields, state.remapTable);
+    }
+    written = output.Write(batches.data(), count * batches.frameBytes());
+    done += count;
   }
-  written = written && std::fflush(outputStream) == 0 && !std::ferror(outputStream);
+  written = written && output.CopyFromBase(base.header.boneArrayOffset, base.boneArrayBytes) &&
+            WriteAppendedEntries(arrays, state.appendedEntryList, output);
   return written ? MergeOutcome{} : Failed(MergeError::kWriteFailed);
 }
 
-MergeOutcome Merge(std::FILE* baseStream, std::FILE* donorStream, std::FILE* outputStream,
-                   const AnimHeader& baseHeader, const AnimHeader& donorHeader,
+MergeOutcome Merge(const MergePlan& plan, ByteView base, ByteView donor, MergeOutput& output,
                    const MergeOptions& options) {
-  std::optional<uint64_t> baseSize = StreamSize(baseStream);
-  if (!baseSize) return Failed(MergeError::kReadFailed, false);
-  std::optional<uint64_t> donorSize = StreamSize(donorStream);
-  if (!donorSize) return Failed(MergeError::kReadFailed, true);
-
-  FileLayout base = LayoutOf(baseHeader);
-  FileLayout donor = LayoutOf(donorHeader);
-  if (auto damage = CheckBaseLayout(baseHeader, base, *baseSize)) return Damaged(false, *damage);
-  if (*donorSize >= kHeaderSize && donorHeader.frameCount == 0) {
-    return Failed(MergeError::kNoDonorFrames);
-  }
-  if (auto damage = CheckDonorLayout(donorHeader, donor, *donorSize)) {
-    return Damaged(true, *damage);
-  }
-  if (baseHeader.boneCount == 0) return Failed(MergeError::kNoBones);
-
-  // Everything but the appended entries is known now: refuse an output the format cannot
-  // describe before reading any block.
-  uint64_t knownBytes = kHeaderSize + base.offsetTableBytes + base.skeletonBytes +
-                        base.frameBytes * baseHeader.frameCount +
-                        donor.frameBytes * (donorHeader.frameCount - uint64_t{1}) +
-                        base.boneArrayBytes;
-  if (knownBytes > kMaxOffset) return Failed(MergeError::kTooLarge);
-
-  BoneNameMap boneNameMap;
-  BoneMapResult match =
-      BuildBoneNameMap(baseHeader, donorHeader, baseStream, donorStream, boneNameMap);
-  switch (match.status) {
-    case BoneMapStatus::kOk:
-      break;
-    case BoneMapStatus::kFirstSkeletonShort:
-      return Damaged(false, Damage::kSkeletonShort);
-    case BoneMapStatus::kSecondSkeletonShort:
-      return Damaged(true, Damage::kSkeletonShort);
-    case BoneMapStatus::kMissingBone: {
-      MergeOutcome outcome = Failed(MergeError::kMissingBone);
-      outcome.boneName = match.missingName;
-      return outcome;
-    }
-  }
-
-  MergedBlocks blocks;
-  bool baseRead =
-      ReadBlock(baseStream, kHeaderSize, static_cast<size_t>(base.offsetTableBytes),
-                blocks.boneOffsetTable) &&
-      ReadBlock(baseStream, baseHeader.skeletonInfoOffset, static_cast<size_t>(base.skeletonBytes),
-                blocks.skeleton) &&
-      ReadBlock(baseStream, baseHeader.frameArrayOffset,
-                static_cast<size_t>(base.frameBytes * baseHeader.frameCount), blocks.baseFrames) &&
-      ReadBlock(baseStream, baseHeader.boneArrayOffset, static_cast<size_t>(base.boneArrayBytes),
-                blocks.baseBoneArray);
-  if (!baseRead) return Failed(MergeError::kReadFailed, false);
-  if (!ReadBlock(donorStream, donorHeader.boneArrayOffset,
-                 static_cast<size_t>(donor.entryCount) * kBoneDataEntrySize,
-                 blocks.donorBoneArray)) {
-    return Failed(MergeError::kReadFailed, true);
-  }
-
-  BoneArrays arrays{blocks.baseBoneArray.data(), base.entryCount, blocks.donorBoneArray.data(),
-                    donor.entryCount};
-  StartRemap(blocks.remap, arrays, options.optimize);
-  MergeOutcome collected = CollectSecondFileFrames(donorStream, donorHeader, donor, boneNameMap,
-                                                   arrays, options, blocks);
+  BoneArrays arrays{base.data + plan.base.header.boneArrayOffset, plan.base.entryCount,
+                    donor.data + plan.donor.header.boneArrayOffset, plan.donor.entryCount};
+  RemapState state;
+  StartRemap(state, arrays, options.optimize, options.hashKey);
+  MergeOutcome collected = CollectSecondFileFrames(plan, donor, arrays, options, state);
   if (collected.error != MergeError::kNone) return collected;
-  return WriteMergedFile(outputStream, baseHeader, donorHeader, blocks);
+  return WriteMergedFile(plan, donor, arrays, state, output);
 }
 
-}  // namespace
-
-MergeOutcome RunMerge(std::FILE* baseStream, std::FILE* donorStream, std::FILE* outputStream,
-                      const AnimHeader& baseHeader, const AnimHeader& donorHeader,
-                      const MergeOptions& options) {
+template <typename Work>
+MergeOutcome OutOfMemoryAsFailure(Work work) {
   try {
-    return Merge(baseStream, donorStream, outputStream, baseHeader, donorHeader, options);
+    return work();
   } catch (const std::bad_alloc&) {
     return Failed(MergeError::kOutOfMemory);
   } catch (const std::length_error&) {
     return Failed(MergeError::kOutOfMemory);
   }
+}
+
+}  // namespace
+
+MergeOutcome PlanMerge(ByteView base, ByteView donor, MergePlan& plan) {
+  return OutOfMemoryAsFailure([&] { return CheckFiles(base, donor, plan); });
+}
+
+MergeOutcome RunMerge(const MergePlan& plan, ByteView base, ByteView donor, MergeOutput& output,
+                      const MergeOptions& options) {
+  return OutOfMemoryAsFailure([&] { return Merge(plan, base, donor, output, options); });
 }
 
 }  // namespace bonesplice

@@ -1,13 +1,17 @@
-// The merge: reads the base and donor files, appends every donor frame but the first in base
-// bone order, re-pointed into the output bone array, and writes the merged file.
+// The merge: checks that a base and a donor file can be merged, then writes the base file with
+// every donor frame but the first appended in base bone order, re-pointed into the output's
+// bone array, followed by the donor entries those frames use.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
-#include "format/header.h"
+#include "format/bytes.h"
+#include "format/layout.h"
+#include "merge/bone_map.h"
+#include "merge/entry_index.h"
 
 namespace bonesplice {
 
@@ -16,6 +20,7 @@ enum class Damage {
   kEndsInHeader,
   kOffsetTablePastEnd,
   kSkeletonAfterFrames,
+  kSkeletonOutsideBlock,
   kSkeletonShort,
   kFramesPastEnd,
   kBoneArrayAfterEnd,
@@ -25,20 +30,22 @@ enum class Damage {
 
 enum class MergeError {
   kNone,
-  kDamaged,        // inSecondFile, damage
+  kHeaderCheck,    // headerCheck: the headers do not pass CheckHeaders
+  kDamaged,        // inDonor, damage
   kNoDonorFrames,  // the donor's frameCount is 0
   kNoBones,        // the files have no bones, so their frames hold nothing
   kMissingBone,    // boneName: a base bone the donor lacks
   kBadFrameIndex,  // frame, index, entryCount
-  kTooLarge,       // an output index or offset does not fit the format
-  kReadFailed,     // inSecondFile
+  kTooLarge,       // an output index, entry count or offset does not fit the format
+  kReadFailed,     // inDonor
   kOutOfMemory,
-  kWriteFailed,  // the output may hold a partial file
+  kWriteFailed,
 };
 
 struct MergeOutcome {
   MergeError error = MergeError::kNone;
-  bool inSecondFile = false;
+  HeaderCheck headerCheck = HeaderCheck::kOk;
+  bool inDonor = false;
   Damage damage = Damage::kEndsInHeader;
   std::string boneName;
   uint64_t frame = 0;  // donor frame number as stored, counted from 0
@@ -46,18 +53,64 @@ struct MergeOutcome {
   uint64_t entryCount = 0;
 };
 
-struct MergeOptions {
-  bool optimize = false;  // "-o": share byte-identical bone data entries
-  // Called with i after donor frame i + 1 has been reordered and re-pointed.
-  std::function<void(uint32_t)> onFrameDone;
+// Two files found fit to merge, and the bone correspondence between them.
+struct MergePlan {
+  FileLayout base;
+  FileLayout donor;
+  BoneNameMap boneNameMap;
 };
 
-// Merges donor into base and writes the result to output, which must be freshly opened for
-// binary writing. Both headers are as ReadHeader filled them. Every block is checked against
-// its file and the whole output is assembled before its first byte is written, so an outcome
-// other than kNone and kWriteFailed leaves output untouched.
-MergeOutcome RunMerge(std::FILE* baseStream, std::FILE* donorStream, std::FILE* outputStream,
-                      const AnimHeader& baseHeader, const AnimHeader& donorHeader,
+// Checks everything about base and donor that can be known before their frames are remapped,
+// in this order, and reports the first problem: CheckHeaders, the base's layout (header, offset table,
+// skeleton block after the offset table, frames, bone array of whole entries inside the file),
+// then the donor's (at least one frame, frames and bone array inside the file), bones at all,
+// an output the format can describe, then the base skeleton (whole, and inside its block),
+// the donor skeleton (whole) and a donor bone for every base bone. On success plan holds what
+// RunMerge needs.
+MergeOutcome PlanMerge(ByteView base, ByteView donor, MergePlan& plan);
+
+// Where the merged file goes, written front to back.
+class MergeOutput {
+ public:
+  virtual ~MergeOutput() = default;
+  // Called once, before the first byte is written.
+  virtual void Begin() {}
+  virtual bool Write(const uint8_t* data, size_t size) = 0;
+  // Writes length bytes of the base file from offset.
+  virtual bool CopyFromBase(uint64_t offset, uint64_t length) = 0;
+};
+
+// A merged file kept in memory.
+class MemoryOutput : public MergeOutput {
+ public:
+  explicit MemoryOutput(ByteView base) : base_(base) {}
+  void Begin() override { begun = true; }
+  bool Write(const uint8_t* data, size_t size) override {
+    bytes.insert(bytes.end(), data, data + size);
+    return true;
+  }
+  bool CopyFromBase(uint64_t offset, uint64_t length) override {
+    return Write(base_.data + offset, static_cast<size_t>(length));
+  }
+  std::vector<uint8_t> bytes;
+  bool begun = false;
+
+ private:
+  ByteView base_;
+};
+
+struct MergeOptions {
+  bool optimize = false;  // "-o": share byte-identical bone data entries
+  HashKey hashKey;        // the entry index's key; only where entries are looked up changes
+  // Called after donor frames first + 1 to first + count have been reordered and re-pointed.
+  std::function<void(uint32_t first, uint32_t count)> onFramesDone;
+};
+
+// Merges the files that PlanMerge accepted into plan. Every donor frame is re-pointed before
+// the first byte is written, so a merge that fails for its frames (a bad index, an output too
+// large) writes nothing; only a failed write leaves part of the output written. Memory stays
+// within the remap tables and a few buffers: blocks are copied or streamed from the inputs.
+MergeOutcome RunMerge(const MergePlan& plan, ByteView base, ByteView donor, MergeOutput& output,
                       const MergeOptions& options);
 
 }  // namespace bonesplice

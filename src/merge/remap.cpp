@@ -1,6 +1,7 @@
 #include "merge/remap.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "format/bytes.h"
 
@@ -17,7 +18,12 @@ constexpr size_t kHashRing = 32;  // holds the hashes from a lookup to the one 2
 constexpr uint32_t kPendingSlot = 0xFFFFFFFEu;
 
 EntrySource SourceOf(const BoneArrays& arrays, const RemapState& state) {
-  return {arrays.baseEntries, arrays.baseEntryCount, state.appendedEntryList.bytes.data()};
+  return {arrays.baseEntries, arrays.baseEntryCount, arrays.donorEntries,
+          state.appendedEntryList.donorIndices.data()};
+}
+
+const uint8_t* DonorEntry(const BoneArrays& arrays, uint32_t donorIndex) {
+  return arrays.donorEntries + size_t{donorIndex} * kBoneDataEntrySize;
 }
 
 // Calls lookup(p, hash of entryAt(p)) for p from 0 to count - 1 in order until it returns
@@ -29,12 +35,12 @@ size_t LookUpInOrder(size_t count, const BoneArrays& arrays, RemapState& state, 
   const EntryIndex& index = state.entryIndex;
   uint64_t hashes[kHashRing];
   auto startSlotRead = [&](size_t p) {
-    hashes[p % kHashRing] = EntryIndex::Hash(entryAt(p));
+    hashes[p % kHashRing] = index.Hash(entryAt(p));
     index.Prefetch(hashes[p % kHashRing]);
   };
   for (size_t p = 0; p < std::min(count, 2 * kLookahead); ++p) startSlotRead(p);
   for (size_t p = 0; p < count; ++p) {
-    if (p + 3 * kLookahead < count) __builtin_prefetch(entryAt(p + 3 * kLookahead));
+    if (p + 3 * kLookahead < count) BONESPLICE_PREFETCH(entryAt(p + 3 * kLookahead));
     if (p + 2 * kLookahead < count) startSlotRead(p + 2 * kLookahead);
     if (p + kLookahead < count) {
       index.PrefetchMatch(hashes[(p + kLookahead) % kHashRing], SourceOf(arrays, state));
@@ -45,42 +51,43 @@ size_t LookUpInOrder(size_t count, const BoneArrays& arrays, RemapState& state, 
 }
 
 // Appends a donor entry; kUnsetSlot when its output index would not fit 24 bits.
-uint32_t AppendEntry(const uint8_t* entry, const BoneArrays& arrays, RemapState& state) {
+uint32_t AppendEntry(uint32_t donorIndex, const BoneArrays& arrays, RemapState& state) {
   AppendedEntryList& appended = state.appendedEntryList;
   uint64_t candidate = uint64_t{arrays.baseEntryCount} + appended.count;
   if (candidate >= kMaxBoneDataEntries) return kUnsetSlot;
-  appended.bytes.insert(appended.bytes.end(), entry, entry + kBoneDataEntrySize);
-  ++appended.count;
+  appended.donorIndices[appended.count++] = donorIndex;
   return static_cast<uint32_t>(candidate);
 }
 
 // The optimize-mode rule for a donor entry whose hash is known.
-uint32_t ShareOrAppendEntry(const uint8_t* entry, uint64_t hash, const BoneArrays& arrays,
+uint32_t ShareOrAppendEntry(uint32_t donorIndex, uint64_t hash, const BoneArrays& arrays,
                             RemapState& state) {
   uint64_t candidate = uint64_t{arrays.baseEntryCount} + state.appendedEntryList.count;
   // Appended entries never equal a base entry here, so one index answers both questions.
   uint32_t found = state.entryIndex.FindOrAdd(
-      entry, hash, static_cast<uint32_t>(std::min<uint64_t>(candidate, kUnsetSlot - 1)),
+      DonorEntry(arrays, donorIndex), hash,
+      static_cast<uint32_t>(std::min<uint64_t>(candidate, kUnsetSlot - 1)),
       SourceOf(arrays, state));
   if (found != candidate) return found < kMaxBoneDataEntries ? found : kUnsetSlot;
-  return AppendEntry(entry, arrays, state);
+  return AppendEntry(donorIndex, arrays, state);
 }
 
 }  // namespace
 
-void StartRemap(RemapState& state, const BoneArrays& arrays, bool optimize) {
+void StartRemap(RemapState& state, const BoneArrays& arrays, bool optimize, HashKey key) {
   state.optimize = optimize;
   // A 24-bit index never names an entry past the first 16,777,216.
-  state.remapTable.assign(std::min(arrays.donorEntryCount, kMaxBoneDataEntries), kUnsetSlot);
-  state.appendedEntryList = {};
-  state.entryIndex = {};
-  // Room for every donor entry the output can take, so that the list is never copied as it
-  // grows; pages it does not fill are never touched.
+  size_t slots = std::min(arrays.donorEntryCount, kMaxBoneDataEntries);
+  state.remapTable = RemapTable(slots);
+  std::memset(state.remapTable.data(), 0xFF, slots * sizeof(uint32_t));
+  // Room for every donor entry the output can take; pages it does not fill are never touched.
   uint32_t room =
       arrays.baseEntryCount < kMaxBoneDataEntries ? kMaxBoneDataEntries - arrays.baseEntryCount : 0;
-  state.appendedEntryList.bytes.reserve(size_t{std::min(arrays.donorEntryCount, room)} *
-                                        kBoneDataEntrySize);
+  state.appendedEntryList.donorIndices =
+      platform::LargeArray<uint32_t>(std::min(arrays.donorEntryCount, room));
+  state.appendedEntryList.count = 0;
   if (!optimize) return;
+  state.entryIndex.SetKey(key);
   EntrySource source = SourceOf(arrays, state);
   state.entryIndex.Reserve(arrays.baseEntryCount, source);
   auto entryAt = [&](size_t k) { return arrays.baseEntries + k * kBoneDataEntrySize; };
@@ -91,20 +98,21 @@ void StartRemap(RemapState& state, const BoneArrays& arrays, bool optimize) {
 }
 
 uint32_t FindOrAppendEntry(uint32_t donorIndex, const BoneArrays& arrays, RemapState& state) {
-  const uint8_t* entry = arrays.donorEntries + size_t{donorIndex} * kBoneDataEntrySize;
-  if (!state.optimize) return AppendEntry(entry, arrays, state);
-  return ShareOrAppendEntry(entry, EntryIndex::Hash(entry), arrays, state);
+  if (!state.optimize) return AppendEntry(donorIndex, arrays, state);
+  uint64_t hash = state.entryIndex.Hash(DonorEntry(arrays, donorIndex));
+  return ShareOrAppendEntry(donorIndex, hash, arrays, state);
 }
 
 namespace {
 
-// Checks the fields of a reordered frame and lists the donor indices it is the first to use.
-// Returns false, with the failure in result, at a field naming no donor entry.
+// Checks the fields of a frame and settles the donor indices it is the first to use: appended
+// at once in plain mode, listed for ResolveFirstUses in optimize mode. Returns false, with the
+// failure in result, at a field naming no donor entry or one that cannot be appended.
 bool NoteFirstUses(const uint8_t* record, uint32_t fields, const BoneArrays& arrays,
                    RemapState& state, RemapResult& result) {
   for (uint32_t j = 0; j < fields; ++j) {
     uint32_t donorIndex = LoadU24(record + size_t{j} * kFrameFieldSize);
-    if (donorIndex < arrays.donorEntryCount) __builtin_prefetch(&state.remapTable[donorIndex]);
+    if (donorIndex < arrays.donorEntryCount) BONESPLICE_PREFETCH(&state.remapTable[donorIndex]);
   }
   for (uint32_t j = 0; j < fields; ++j) {
     uint32_t donorIndex = LoadU24(record + size_t{j} * kFrameFieldSize);
@@ -114,9 +122,16 @@ bool NoteFirstUses(const uint8_t* record, uint32_t fields, const BoneArrays& arr
       return false;
     }
     uint32_t& slot = state.remapTable[donorIndex];
-    if (slot == kUnsetSlot) {
+    if (slot != kUnsetSlot) continue;
+    if (state.optimize) {
       slot = kPendingSlot;
       state.firstUses.push_back(donorIndex);
+      continue;
+    }
+    slot = AppendEntry(donorIndex, arrays, state);
+    if (slot == kUnsetSlot) {
+      result.status = RemapStatus::kTooLarge;
+      return false;
     }
   }
   return true;
@@ -127,52 +142,31 @@ bool NoteFirstUses(const uint8_t* record, uint32_t fields, const BoneArrays& arr
 // resolved before the first that does not fit a 24-bit index, or all of them.
 size_t ResolveFirstUses(const BoneArrays& arrays, RemapState& state) {
   const std::vector<uint32_t>& uses = state.firstUses;
-  auto entryAt = [&](size_t p) {
-    return arrays.donorEntries + size_t{uses[p]} * kBoneDataEntrySize;
-  };
-  auto resolved = [&](size_t p, uint32_t slot) {
+  auto entryAt = [&](size_t p) { return DonorEntry(arrays, uses[p]); };
+  return LookUpInOrder(uses.size(), arrays, state, entryAt, [&](size_t p, uint64_t hash) {
+    uint32_t slot = ShareOrAppendEntry(uses[p], hash, arrays, state);
     state.remapTable[uses[p]] = slot;
     return slot != kUnsetSlot;
-  };
-  if (state.optimize) {
-    return LookUpInOrder(uses.size(), arrays, state, entryAt, [&](size_t p, uint64_t hash) {
-      return resolved(p, ShareOrAppendEntry(entryAt(p), hash, arrays, state));
-    });
-  }
-  for (size_t p = 0; p < uses.size(); ++p) {
-    if (p + kLookahead < uses.size()) __builtin_prefetch(entryAt(p + kLookahead));
-    if (!resolved(p, AppendEntry(entryAt(p), arrays, state))) return p;
-  }
-  return uses.size();
-}
-
-void RewriteFields(uint8_t* record, uint32_t fields, const RemapTable& remapTable) {
-  for (uint32_t j = 0; j < fields; ++j) {
-    uint8_t* field = record + size_t{j} * kFrameFieldSize;
-    StoreU24(field, remapTable[LoadU24(field)]);
-  }
+  });
 }
 
 }  // namespace
 
-RemapResult RemapFrames(uint8_t* records, uint32_t count, const AnimHeader& donorHeader,
-                        const BoneNameMap& boneNameMap, const BoneArrays& arrays,
-                        RemapState& state) {
-  size_t frameBytes = size_t{donorHeader.boneCount} * kFrameFieldSize;
-  uint32_t fields = donorHeader.boneCount;
+RemapResult RemapFrames(const uint8_t* records, uint32_t count, uint32_t fields,
+                        const BoneArrays& arrays, RemapState& state) {
+  size_t frameBytes = size_t{fields} * kFrameFieldSize;
   state.firstUses.clear();
   state.firstUsesThroughFrame.clear();
   RemapResult result;
-  uint32_t checked = 0;  // frames whose fields all name donor entries
+  uint32_t checked = 0;  // frames whose fields are all settled or listed
   while (checked < count) {
-    uint8_t* record = records + checked * frameBytes;
-    ReorderFrame(record, donorHeader, boneNameMap, state.frameCopy);
-    bool whole = NoteFirstUses(record, fields, arrays, state, result);
+    bool whole = NoteFirstUses(records + checked * frameBytes, fields, arrays, state, result);
     state.firstUsesThroughFrame.push_back(state.firstUses.size());
     if (!whole) break;
     ++checked;
   }
   result.framesDone = checked;
+  if (!state.optimize) return result;
   size_t resolved = ResolveFirstUses(arrays, state);
   if (resolved < state.firstUses.size()) {
     // The frame that first uses the index that does not fit fails, before any later field.
@@ -180,16 +174,14 @@ RemapResult RemapFrames(uint8_t* records, uint32_t count, const AnimHeader& dono
     auto frame = std::upper_bound(through.begin(), through.end(), resolved) - through.begin();
     result = {RemapStatus::kTooLarge, 0, static_cast<uint32_t>(frame)};
   }
-  for (uint32_t i = 0; i < result.framesDone; ++i) {
-    RewriteFields(records + i * frameBytes, fields, state.remapTable);
-  }
   return result;
 }
 
-RemapResult RemapFrame(uint8_t* record, const AnimHeader& donorHeader,
-                       const BoneNameMap& boneNameMap, const BoneArrays& arrays,
-                       RemapState& state) {
-  return RemapFrames(record, 1, donorHeader, boneNameMap, arrays, state);
+void RewriteFrame(uint8_t* record, uint32_t fields, const RemapTable& remapTable) {
+  for (uint32_t j = 0; j < fields; ++j) {
+    uint8_t* field = record + size_t{j} * kFrameFieldSize;
+    StoreU24(field, remapTable[LoadU24(field)]);
+  }
 }
 
 }  // namespace bonesplice

@@ -6,20 +6,21 @@
 #include <vector>
 
 #include "format/header.h"
-#include "merge/bone_map.h"
 #include "merge/entry_index.h"
+#include "platform/platform.h"
 
 namespace bonesplice {
 
 inline constexpr uint32_t kUnsetSlot = 0xFFFFFFFFu;
 
 // The output index chosen for each donor BoneDataIndex; kUnsetSlot until it is resolved.
-using RemapTable = std::vector<uint32_t>;
+using RemapTable = platform::LargeArray<uint32_t>;
 
-// The donor entries to write after the base bone array, back to back in append order; entry p
-// has output index base entry count + p.
+// The donor entries to write after the base bone array, in append order: entry p, with output
+// index base entry count + p, is donor entry donorIndices[p]. Its bytes are taken from the
+// donor file when the output is written.
 struct AppendedEntryList {
-  std::vector<uint8_t> bytes;
+  platform::LargeArray<uint32_t> donorIndices;
   uint32_t count = 0;
 };
 
@@ -39,15 +40,15 @@ struct RemapState {
   EntryIndex entryIndex;  // optimize mode: base entries (first of each) and appended entries
   // Working lists of RemapFrames, kept to avoid allocating per call: the donor indices first
   // used in the frames at hand, in order of first use, and how many of them the frames up to
-  // each one use; a copy of the frame being reordered.
+  // each one use.
   std::vector<uint32_t> firstUses;
   std::vector<size_t> firstUsesThroughFrame;
-  std::vector<uint8_t> frameCopy;
 };
 
-// Prepares state for a merge: every remap slot unset, nothing appended; in optimize mode the
-// base entries are indexed, the first position of each distinct entry winning.
-void StartRemap(RemapState& state, const BoneArrays& arrays, bool optimize);
+// Prepares a fresh state for a merge: every remap slot unset, nothing appended; in optimize
+// mode the base entries are indexed under key, the first position of each distinct entry
+// winning. Throws std::bad_alloc when memory runs out.
+void StartRemap(RemapState& state, const BoneArrays& arrays, bool optimize, HashKey key);
 
 // Resolves a donor index the remap table does not know yet. Optimize mode returns the first
 // appended entry with the same bytes, else the first base entry with them; otherwise, and when
@@ -60,20 +61,19 @@ enum class RemapStatus { kOk, kBadIndex, kTooLarge };
 struct RemapResult {
   RemapStatus status = RemapStatus::kOk;
   uint32_t badIndex = 0;    // kBadIndex: the donor index at or past the donor entry count
-  uint32_t framesDone = 0;  // frames rewritten completely before the first failure, or all
+  uint32_t framesDone = 0;  // frames resolved completely before the first failure, or all
 };
 
-// Puts a donor frame into base bone order, then rewrites each field from a donor index to an
-// output index, resolving each donor index once per merge.
-RemapResult RemapFrame(uint8_t* record, const AnimHeader& donorHeader,
-                       const BoneNameMap& boneNameMap, const BoneArrays& arrays, RemapState& state);
+// Resolves the output index of every field of count frames stored back to back, each already
+// in base bone order, with the result of resolving field after field with FindOrAppendEntry
+// (each donor index once per merge) until one fails; that frame is reported. The donor
+// indices the frames meet for the first time are resolved together, so that the memory reads
+// of consecutive lookups overlap.
+RemapResult RemapFrames(const uint8_t* records, uint32_t count, uint32_t fields,
+                        const BoneArrays& arrays, RemapState& state);
 
-// RemapFrame on count frames stored back to back, with the same result as calling it on each
-// in turn until one fails; that frame is reported and the frames before it are rewritten.
-// The donor indices the frames meet for the first time are resolved together, so that the
-// memory reads of consecutive lookups overlap.
-RemapResult RemapFrames(uint8_t* records, uint32_t count, const AnimHeader& donorHeader,
-                        const BoneNameMap& boneNameMap, const BoneArrays& arrays,
-                        RemapState& state);
+// Rewrites each field of a frame in base bone order from a donor index to its output index;
+// every index must have been resolved by RemapFrames.
+void RewriteFrame(uint8_t* record, uint32_t fields, const RemapTable& remapTable);
 
 }  // namespace bonesplice

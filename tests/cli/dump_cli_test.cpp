@@ -128,14 +128,11 @@ void WriteSample(const std::filesystem::path& path, const glagen::SampleFile& fi
 // The report of the file at path as the library formats it, for files whose exact text other
 // tests already pin down.
 std::string LibraryReport(const std::filesystem::path& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  EXPECT_NE(file, nullptr);
-  if (file == nullptr) return "";
+  std::vector<uint8_t> bytes = testing_support::ReadFileBytes(path);
+  bonesplice::ByteView view{bytes.data(), bytes.size()};
   bonesplice::AnimHeader header;
-  bonesplice::ReadHeader(file, header);
-  std::string report = bonesplice::FormatBoneReport(header, bonesplice::ReadSkeleton(file, header));
-  std::fclose(file);
-  return report;
+  bonesplice::ReadHeader(view, header);
+  return bonesplice::FormatBoneReport(header, bonesplice::ReadSkeleton(view, header));
 }
 
 TEST(DumpCli, ListModeAppendsTheBaseReportThenTheDonorReport) {

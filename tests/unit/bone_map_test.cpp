@@ -49,12 +49,13 @@ TEST(BoneMap, MatchesByExactNameFirstDonorBoneWinning) {
   };
   for (const Case& c : cases) {
     BoneNameMap map;
-    BoneMapResult result = MatchBoneNames(TableOf(c.base), TableOf(c.donor), map);
+    std::string missing;
+    bool matched = MatchBoneNames(TableOf(c.base), TableOf(c.donor), map, missing);
     if (c.expected.empty()) {
-      EXPECT_EQ(result.status, BoneMapStatus::kMissingBone);
-      EXPECT_EQ(result.missingName, "b");
+      EXPECT_FALSE(matched);
+      EXPECT_EQ(missing, "b");
     } else {
-      EXPECT_EQ(result.status, BoneMapStatus::kOk);
+      EXPECT_TRUE(matched);
       EXPECT_EQ(SecondIndices(map), c.expected);
       EXPECT_EQ(map[0].name, c.base[0]);
     }
@@ -63,37 +64,30 @@ TEST(BoneMap, MatchesByExactNameFirstDonorBoneWinning) {
 
 TEST(BoneMap, NamesDifferingInLetterCaseDoNotMatch) {
   BoneNameMap map;
-  BoneMapResult result = MatchBoneNames(TableOf({"Root"}), TableOf({"root"}), map);
-  EXPECT_EQ(result.status, BoneMapStatus::kMissingBone);
-  EXPECT_EQ(result.missingName, "Root");
+  std::string missing;
+  EXPECT_FALSE(MatchBoneNames(TableOf({"Root"}), TableOf({"root"}), map, missing));
+  EXPECT_EQ(missing, "Root");
+}
+
+// Puts a frame into the base order of map.
+std::vector<uint8_t> Reordered(const std::vector<std::string>& base,
+                               const std::vector<std::string>& donor) {
+  BoneNameMap map;
+  std::string missing;
+  EXPECT_TRUE(MatchBoneNames(TableOf(base), TableOf(donor), map, missing));
+  std::vector<uint8_t> frame = NumberedFrame(donor.size());
+  std::vector<uint8_t> reordered(frame.size());
+  ReorderFrame(frame.data(), reordered.data(), map);
+  return reordered;
 }
 
 TEST(BoneMap, ReorderMovesWholeFieldsIntoBaseOrder) {
-  AnimHeader donorHeader{};
-  donorHeader.boneCount = 4;
-  BoneNameMap map;
-
-  ASSERT_EQ(
-      MatchBoneNames(TableOf({"a", "b", "c", "d"}), TableOf({"d", "c", "b", "a"}), map).status,
-      BoneMapStatus::kOk);
-  std::vector<uint8_t> frame = NumberedFrame(4);
-  ReorderFrame(frame.data(), donorHeader, map);
-  EXPECT_EQ(frame, (std::vector<uint8_t>{3, 11, 10, 2, 11, 10, 1, 11, 10, 0, 11, 10}));
-
-  ASSERT_EQ(
-      MatchBoneNames(TableOf({"a", "b", "c", "d"}), TableOf({"a", "b", "c", "d"}), map).status,
-      BoneMapStatus::kOk);
-  frame = NumberedFrame(4);
-  ReorderFrame(frame.data(), donorHeader, map);
-  EXPECT_EQ(frame, NumberedFrame(4));
-
+  EXPECT_EQ(Reordered({"a", "b", "c", "d"}, {"d", "c", "b", "a"}),
+            (std::vector<uint8_t>{3, 11, 10, 2, 11, 10, 1, 11, 10, 0, 11, 10}));
+  EXPECT_EQ(Reordered({"a", "b", "c", "d"}, {"a", "b", "c", "d"}), NumberedFrame(4));
   // Bones 1 and 3 share a name in both files: field 3 becomes a copy of field 1.
-  ASSERT_EQ(
-      MatchBoneNames(TableOf({"a", "x", "c", "x"}), TableOf({"a", "x", "c", "x"}), map).status,
-      BoneMapStatus::kOk);
-  frame = NumberedFrame(4);
-  ReorderFrame(frame.data(), donorHeader, map);
-  EXPECT_EQ(frame, (std::vector<uint8_t>{0, 11, 10, 1, 11, 10, 2, 11, 10, 1, 11, 10}));
+  EXPECT_EQ(Reordered({"a", "x", "c", "x"}, {"a", "x", "c", "x"}),
+            (std::vector<uint8_t>{0, 11, 10, 1, 11, 10, 2, 11, 10, 1, 11, 10}));
 }
 
 }  // namespace

@@ -30,9 +30,9 @@ TEST(CommandLine, ArgumentRules) {
       {{"a.gla", "-ol"}, "_humanoid.gla", "a.gla", false, false},
   };
   for (const Case& c : cases) {
-    std::vector<const char*> argv = {"bonesplice"};
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
-    CommandLine line = ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+    std::vector<std::string> args = {"bonesplice"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    CommandLine line = ParseCommandLine(args);
     std::string label = c.args[0] + std::string(" ...") + std::to_string(c.args.size());
     EXPECT_FALSE(line.showUsage) << label;
     EXPECT_EQ(line.basePath, c.base) << label;
@@ -43,8 +43,7 @@ TEST(CommandLine, ArgumentRules) {
 }
 
 TEST(CommandLine, NoArgumentsShowsUsage) {
-  const char* argv[] = {"bonesplice"};
-  EXPECT_TRUE(ParseCommandLine(1, argv).showUsage);
+  EXPECT_TRUE(ParseCommandLine({"bonesplice"}).showUsage);
 }
 
 }  // namespace

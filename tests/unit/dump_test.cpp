@@ -82,25 +82,22 @@ std::vector<uint8_t> EncodeFile(const AnimHeader& header, const std::vector<Test
   return out;
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-File OpenBytes(const std::vector<uint8_t>& bytes) {
-  File file(std::tmpfile());
-  EXPECT_NE(file, nullptr);
-  EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file.get()), bytes.size());
-  std::rewind(file.get());
-  return file;
+ByteView ViewOf(const std::vector<uint8_t>& bytes) {
+  return {bytes.data(), bytes.size()};
 }
 
 // Reads the file the way the program does and returns its report.
 std::string ReportOf(const std::vector<uint8_t>& bytes) {
-  File file = OpenBytes(bytes);
   AnimHeader header;
-  ReadHeader(file.get(), header);
-  return FormatBoneReport(header, ReadSkeleton(file.get(), header));
+  ReadHeader(ViewOf(bytes), header);
+  return FormatBoneReport(header, ReadSkeleton(ViewOf(bytes), header));
+}
+
+// Dumps the file to bone.log the way the program does.
+DumpStatus Dump(const std::vector<uint8_t>& bytes) {
+  AnimHeader header;
+  ReadHeader(ViewOf(bytes), header);
+  return DumpBones(ViewOf(bytes), header, {});
 }
 
 std::string ReportOf(const AnimHeader& header, const std::vector<TestBone>& bones) {
@@ -350,22 +347,14 @@ TEST_F(DumpBonesTest, AppendsOneReportPerCallAfterEarlierContent) {
   std::string report = ReportOf(bytes);
   testing_support::WriteFileBytes(dir_ / "bone.log", {'o', 'l', 'd', '\n'});
 
-  File file = OpenBytes(bytes);
-  AnimHeader read;
-  ReadHeader(file.get(), read);
-  ASSERT_TRUE(DumpBones(file.get(), read));
-  // The dump leaves the stream where it found it.
-  EXPECT_EQ(std::ftell(file.get()), static_cast<long>(kHeaderSize));
-  ASSERT_TRUE(DumpBones(file.get(), read));
+  ASSERT_EQ(Dump(bytes), DumpStatus::kOk);
+  ASSERT_EQ(Dump(bytes), DumpStatus::kOk);
   EXPECT_EQ(testing_support::ReadFileText(dir_ / "bone.log"), "old\n" + report + report);
 }
 
 TEST_F(DumpBonesTest, CreatesTheLogWhenMissing) {
   std::vector<uint8_t> bytes = EncodeFile(MakeHeader("idle", 1.0f, 1), {{"root", 0, -1}});
-  File file = OpenBytes(bytes);
-  AnimHeader header;
-  ReadHeader(file.get(), header);
-  ASSERT_TRUE(DumpBones(file.get(), header));
+  ASSERT_EQ(Dump(bytes), DumpStatus::kOk);
   EXPECT_EQ(testing_support::ReadFileText(dir_ / "bone.log"), ReportOf(bytes));
 }
 
@@ -377,10 +366,7 @@ TEST_F(DumpBonesTest, WritesAReportOfSeveralMegabytesWhole) {
   std::vector<uint8_t> bytes = EncodeFile(MakeHeader("fan", 1.0f, 1), {root});
   std::string report = ReportOf(bytes);
   ASSERT_GT(report.size(), size_t{4} << 20);
-  File file = OpenBytes(bytes);
-  AnimHeader header;
-  ReadHeader(file.get(), header);
-  ASSERT_TRUE(DumpBones(file.get(), header));
+  ASSERT_EQ(Dump(bytes), DumpStatus::kOk);
   EXPECT_TRUE(testing_support::ReadFileText(dir_ / "bone.log") == report);
 }
 
@@ -388,10 +374,7 @@ TEST_F(DumpBonesTest, FailsWhenTheLogCannotBeOpened) {
   // A folder in the log's place cannot be opened for appending, not even by root.
   std::filesystem::create_directory(dir_ / "bone.log");
   std::vector<uint8_t> bytes = EncodeFile(MakeHeader("idle", 1.0f, 1), {{"root", 0, -1}});
-  File file = OpenBytes(bytes);
-  AnimHeader header;
-  ReadHeader(file.get(), header);
-  EXPECT_FALSE(DumpBones(file.get(), header));
+  EXPECT_EQ(Dump(bytes), DumpStatus::kCannotOpenLog);
   EXPECT_TRUE(std::filesystem::is_empty(dir_ / "bone.log"));
 }
 
@@ -399,10 +382,7 @@ TEST_F(DumpBonesTest, FailsWhenTheLogCannotBeWritten) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
   std::filesystem::create_symlink("/dev/full", dir_ / "bone.log");
   std::vector<uint8_t> bytes = EncodeFile(MakeHeader("idle", 1.0f, 1), {{"root", 0, -1}});
-  File file = OpenBytes(bytes);
-  AnimHeader header;
-  ReadHeader(file.get(), header);
-  EXPECT_FALSE(DumpBones(file.get(), header));
+  EXPECT_EQ(Dump(bytes), DumpStatus::kCannotOpenLog);
 }
 
 }  // namespace

@@ -24,36 +24,54 @@ std::vector<uint8_t> Concat(const std::vector<Entry>& entries) {
   return bytes;
 }
 
-// Runs donor frames (lists of donor indices, one bone per field, identical skeletons) through
-// RemapFrame and keeps the rewritten frames.
+// The bytes of the entries appended so far, as the output gets them.
+std::vector<uint8_t> AppendedBytes(const BoneArrays& arrays, const RemapState& state) {
+  std::vector<uint8_t> bytes;
+  for (uint32_t p = 0; p < state.appendedEntryList.count; ++p) {
+    const uint8_t* entry =
+        arrays.donorEntries + size_t{state.appendedEntryList.donorIndices[p]} * kBoneDataEntrySize;
+    bytes.insert(bytes.end(), entry, entry + kBoneDataEntrySize);
+  }
+  return bytes;
+}
+
+// Remaps count frames stored back to back and rewrites those that could be.
+RemapResult RemapAndRewrite(uint8_t* records, uint32_t count, uint32_t fields,
+                            const BoneArrays& arrays, RemapState& state) {
+  RemapResult result = RemapFrames(records, count, fields, arrays, state);
+  for (uint32_t f = 0; f < result.framesDone; ++f) {
+    RewriteFrame(records + size_t{f} * fields * 3, fields, state.remapTable);
+  }
+  return result;
+}
+
+// Runs donor frames (lists of donor indices) through the remapping one at a time and keeps
+// the rewritten frames.
 struct Merge {
   std::vector<uint8_t> base;
   std::vector<uint8_t> donor;
   BoneArrays arrays;
   RemapState state;
-  BoneNameMap map;
-  AnimHeader donorHeader{};
 
   Merge(const std::vector<Entry>& baseEntries, const std::vector<Entry>& donorEntries,
-        bool optimize, uint32_t bones)
+        bool optimize)
       : base(Concat(baseEntries)), donor(Concat(donorEntries)) {
     arrays = {base.data(), static_cast<uint32_t>(baseEntries.size()), donor.data(),
               static_cast<uint32_t>(donorEntries.size())};
-    donorHeader.boneCount = bones;
-    for (uint32_t j = 0; j < bones; ++j) map.push_back({"bone" + std::to_string(j), j});
-    StartRemap(state, arrays, optimize);
+    StartRemap(state, arrays, optimize, HashKey{});
   }
 
   std::vector<uint32_t> Remap(const std::vector<uint32_t>& indices) {
     std::vector<uint8_t> frame(indices.size() * 3);
     for (size_t j = 0; j < indices.size(); ++j) StoreU24(&frame[3 * j], indices[j]);
-    EXPECT_EQ(RemapFrame(frame.data(), donorHeader, map, arrays, state).status, RemapStatus::kOk);
+    uint32_t fields = static_cast<uint32_t>(indices.size());
+    EXPECT_EQ(RemapAndRewrite(frame.data(), 1, fields, arrays, state).status, RemapStatus::kOk);
     std::vector<uint32_t> out;
     for (size_t j = 0; j < indices.size(); ++j) out.push_back(LoadU24(&frame[3 * j]));
     return out;
   }
 
-  std::vector<uint8_t> Appended() const { return state.appendedEntryList.bytes; }
+  std::vector<uint8_t> Appended() const { return AppendedBytes(arrays, state); }
 };
 
 std::vector<Entry> BaseEntries(size_t count) {
@@ -65,10 +83,10 @@ std::vector<Entry> BaseEntries(size_t count) {
 TEST(Remap, DonorEntryEqualToABaseEntryIsSharedOnlyWhenOptimizing) {
   std::vector<Entry> base = BaseEntries(10);
   std::vector<Entry> donor = {MakeEntry(200), base[5]};
-  Merge plain(base, donor, false, 1);
+  Merge plain(base, donor, false);
   EXPECT_EQ(plain.Remap({1}), (std::vector<uint32_t>{10}));
   EXPECT_EQ(plain.Appended(), Concat({base[5]}));
-  Merge optimized(base, donor, true, 1);
+  Merge optimized(base, donor, true);
   EXPECT_EQ(optimized.Remap({1}), (std::vector<uint32_t>{5}));
   EXPECT_TRUE(optimized.Appended().empty());
 }
@@ -76,22 +94,22 @@ TEST(Remap, DonorEntryEqualToABaseEntryIsSharedOnlyWhenOptimizing) {
 TEST(Remap, FirstOfTwoEqualBaseEntriesWins) {
   std::vector<Entry> base = BaseEntries(12);
   base[9] = base[3];
-  Merge optimized(base, {base[3]}, true, 1);
+  Merge optimized(base, {base[3]}, true);
   EXPECT_EQ(optimized.Remap({0}), (std::vector<uint32_t>{3}));
 }
 
 TEST(Remap, EqualDonorEntriesShareOneAppendedEntryWhenOptimizing) {
   std::vector<Entry> base = BaseEntries(4);
   std::vector<Entry> donor = {MakeEntry(100), MakeEntry(101), MakeEntry(100)};
-  Merge plain(base, donor, false, 2);
+  Merge plain(base, donor, false);
   EXPECT_EQ(plain.Remap({0, 2}), (std::vector<uint32_t>{4, 5}));
   EXPECT_EQ(plain.Appended(), Concat({donor[0], donor[2]}));
-  Merge optimized(base, donor, true, 2);
+  Merge optimized(base, donor, true);
   EXPECT_EQ(optimized.Remap({0, 2}), (std::vector<uint32_t>{4, 4}));
   EXPECT_EQ(optimized.Appended(), Concat({donor[0]}));
 
   // Equal to a base entry as well: both take the base entry and nothing is appended.
-  Merge shared(base, {base[2], MakeEntry(7), base[2]}, true, 2);
+  Merge shared(base, {base[2], MakeEntry(7), base[2]}, true);
   EXPECT_EQ(shared.Remap({0, 2}), (std::vector<uint32_t>{2, 2}));
   EXPECT_TRUE(shared.Appended().empty());
 }
@@ -99,7 +117,7 @@ TEST(Remap, EqualDonorEntriesShareOneAppendedEntryWhenOptimizing) {
 TEST(Remap, EachDonorIndexIsResolvedOnceInOrderOfFirstUse) {
   std::vector<Entry> base = BaseEntries(3);
   std::vector<Entry> donor = {MakeEntry(50), MakeEntry(51), MakeEntry(52), MakeEntry(53)};
-  Merge plain(base, donor, false, 2);
+  Merge plain(base, donor, false);
   EXPECT_EQ(plain.Remap({2, 1}), (std::vector<uint32_t>{3, 4}));  // frame 1
   for (int frame = 2; frame < 7; ++frame)
     EXPECT_EQ(plain.Remap({1, 1}), (std::vector<uint32_t>{4, 4}));
@@ -111,23 +129,22 @@ TEST(Remap, WorkedExample) {
   std::vector<Entry> base = BaseEntries(4);
   Entry d0 = MakeEntry(90);
   std::vector<Entry> donor = {d0, base[2], d0};
-  Merge plain(base, donor, false, 2);
+  Merge plain(base, donor, false);
   EXPECT_EQ(plain.Remap({1, 0}), (std::vector<uint32_t>{4, 5}));
   EXPECT_EQ(plain.Remap({2, 1}), (std::vector<uint32_t>{6, 4}));
   EXPECT_EQ(plain.Appended(), Concat({base[2], d0, d0}));
-  Merge optimized(base, donor, true, 2);
+  Merge optimized(base, donor, true);
   EXPECT_EQ(optimized.Remap({1, 0}), (std::vector<uint32_t>{2, 4}));
   EXPECT_EQ(optimized.Remap({2, 1}), (std::vector<uint32_t>{4, 2}));
   EXPECT_EQ(optimized.Appended(), Concat({d0}));
 }
 
 TEST(Remap, IndexPastTheDonorEntriesIsRefused) {
-  Merge plain(BaseEntries(2), {MakeEntry(1), MakeEntry(2)}, false, 2);
+  Merge plain(BaseEntries(2), {MakeEntry(1), MakeEntry(2)}, false);
   std::vector<uint8_t> frame(6);
   StoreU24(&frame[0], 1);
   StoreU24(&frame[3], 2);
-  RemapResult result =
-      RemapFrame(frame.data(), plain.donorHeader, plain.map, plain.arrays, plain.state);
+  RemapResult result = RemapFrames(frame.data(), 1, 2, plain.arrays, plain.state);
   EXPECT_EQ(result.status, RemapStatus::kBadIndex);
   EXPECT_EQ(result.badIndex, 2u);
 }
@@ -137,18 +154,15 @@ TEST(Remap, OutputIndexPastTwentyFourBitsIsRefused) {
   // Without sharing the base entries are never read, only counted.
   BoneArrays arrays{nullptr, kMaxBoneDataEntries - 1, donor.data(), 2};
   RemapState state;
-  StartRemap(state, arrays, false);
+  StartRemap(state, arrays, false, HashKey{});
   EXPECT_EQ(FindOrAppendEntry(0, arrays, state), kMaxBoneDataEntries - 1);
   EXPECT_EQ(FindOrAppendEntry(1, arrays, state), kUnsetSlot);
 
-  AnimHeader donorHeader{};
-  donorHeader.boneCount = 2;
-  BoneNameMap map = {{"a", 0}, {"b", 1}};
-  StartRemap(state, arrays, false);
+  RemapState fresh;
+  StartRemap(fresh, arrays, false, HashKey{});
   std::vector<uint8_t> frame(6);
   StoreU24(&frame[3], 1);
-  EXPECT_EQ(RemapFrame(frame.data(), donorHeader, map, arrays, state).status,
-            RemapStatus::kTooLarge);
+  EXPECT_EQ(RemapFrames(frame.data(), 1, 2, arrays, fresh).status, RemapStatus::kTooLarge);
 }
 
 // Frames of donor indices, stored back to back as RemapFrames takes them.
@@ -185,21 +199,21 @@ TEST(Remap, BatchesOfAnySizeGiveTheResultOfOneFrameAtATime) {
     frames.push_back(frame);
   }
   for (bool optimize : {false, true}) {
-    Merge single(base, donor, optimize, bones);
+    Merge single(base, donor, optimize);
     std::vector<uint8_t> expected = Frames(frames);
     for (uint32_t f = 0; f < frameCount; ++f) {
-      ASSERT_EQ(RemapFrame(expected.data() + f * bones * 3, single.donorHeader, single.map,
-                           single.arrays, single.state)
+      ASSERT_EQ(RemapAndRewrite(expected.data() + f * bones * 3, 1, bones, single.arrays,
+                                single.state)
                     .status,
                 RemapStatus::kOk);
     }
     for (uint32_t batch : {2u, 7u, 64u, frameCount}) {
-      Merge batched(base, donor, optimize, bones);
+      Merge batched(base, donor, optimize);
       std::vector<uint8_t> bytes = Frames(frames);
       for (uint32_t f = 0; f < frameCount; f += batch) {
         uint32_t count = std::min(batch, frameCount - f);
-        RemapResult result = RemapFrames(bytes.data() + f * bones * 3, count, batched.donorHeader,
-                                         batched.map, batched.arrays, batched.state);
+        RemapResult result =
+            RemapAndRewrite(bytes.data() + f * bones * 3, count, bones, batched.arrays, batched.state);
         ASSERT_EQ(result.status, RemapStatus::kOk);
         EXPECT_EQ(result.framesDone, count);
       }
@@ -213,9 +227,6 @@ TEST(Remap, BatchReportsTheFrameThatFailsFirst) {
   std::vector<uint8_t> donor = Concat({MakeEntry(1), MakeEntry(2), MakeEntry(3)});
   // Two more output indices fit: the third new donor index is one too many.
   BoneArrays arrays{nullptr, kMaxBoneDataEntries - 2, donor.data(), 3};
-  AnimHeader donorHeader{};
-  donorHeader.boneCount = 2;
-  BoneNameMap map = {{"a", 0}, {"b", 1}};
   const uint32_t bad = 3;
   struct Case {
     std::vector<std::vector<uint32_t>> frames;
@@ -230,17 +241,17 @@ TEST(Remap, BatchReportsTheFrameThatFailsFirst) {
   };
   for (const Case& c : cases) {
     RemapState state;
-    StartRemap(state, arrays, false);
+    StartRemap(state, arrays, false, HashKey{});
     std::vector<uint8_t> bytes = Frames(c.frames);
-    RemapResult result = RemapFrames(bytes.data(), static_cast<uint32_t>(c.frames.size()),
-                                     donorHeader, map, arrays, state);
+    RemapResult result =
+        RemapFrames(bytes.data(), static_cast<uint32_t>(c.frames.size()), 2, arrays, state);
     EXPECT_EQ(result.status, c.status);
     EXPECT_EQ(result.framesDone, c.framesDone);
     if (c.status == RemapStatus::kBadIndex) {
       EXPECT_EQ(result.badIndex, bad);
     }
-    // The frames before the failing one are rewritten.
-    EXPECT_EQ(LoadU24(bytes.data()), kMaxBoneDataEntries - 2);
+    // The indices of the frames before the failing one are resolved.
+    EXPECT_EQ(state.remapTable[0], kMaxBoneDataEntries - 2);
   }
 }
 
