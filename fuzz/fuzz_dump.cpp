@@ -1,7 +1,6 @@
 // Fuzz target for the bone dump report: any bytes as one animation file, reported as list mode
 // does, without the log file.
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "app/dump.h"
@@ -20,8 +19,8 @@ constexpr size_t kReportFixedBytes = 8192;
 void ReportOneFile(const uint8_t* data, size_t size) {
   MemoryFile file(data, size);
   AnimHeader header;
-  ReadHeader(file.get(), header);
-  BoneTable table = ReadSkeleton(file.get(), header);
+  ReadHeader(file.view(), header);
+  BoneTable table = ReadSkeleton(file.view(), header);
   std::string report = FormatBoneReport(header, table);
   Require(report.size() <= kReportBytesPerFileByte * size + kReportFixedBytes,
           "the report is proportional to the file's size");

@@ -1,38 +1,25 @@
-// Helpers shared by the fuzz targets: fuzz input as read-only C streams, a scratch output
-// stream, and the check that turns a broken promise into a finding.
+// Helpers shared by the fuzz targets: fuzz input as a private copy of a file's bytes, and the
+// check that turns a broken promise into a finding.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <vector>
+
+#include "format/bytes.h"
 
 namespace bonesplice::fuzz {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-// A read-only binary stream over a private copy of bytes; it ends where the bytes end.
+// The bytes of one input file, in memory of their own so that a read past them is caught.
 class MemoryFile {
  public:
-  MemoryFile(const uint8_t* data, size_t size) : bytes_(data, data + size) {
-    // fmemopen wants a buffer even for an empty file.
-    if (bytes_.empty()) bytes_.reserve(1);
-    file_.reset(fmemopen(bytes_.data(), bytes_.size(), "rb"));
-    if (!file_) std::abort();
-  }
-  MemoryFile(const MemoryFile&) = delete;
-  MemoryFile& operator=(const MemoryFile&) = delete;
-
-  std::FILE* get() const { return file_.get(); }
+  MemoryFile(const uint8_t* data, size_t size) : bytes_(data, data + size) {}
+  ByteView view() const { return {bytes_.data(), bytes_.size()}; }
   const std::vector<uint8_t>& bytes() const { return bytes_; }
 
  private:
   std::vector<uint8_t> bytes_;
-  File file_;
 };
 
 // Reports a promise the code under test broke and stops, so that the fuzzer keeps the input.

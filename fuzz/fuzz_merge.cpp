@@ -1,16 +1,13 @@
 // Fuzz target for the whole merge. An input holds two files: a 32-bit little-endian length n,
 // then n bytes of base file (fewer when the input ends first), then the donor file. Both files
-// go through the program's own steps, header check included, in plain and in optimize mode.
-#include <sys/types.h>
-#include <unistd.h>
-
+// go through the program's own steps, checks included, in plain and in optimize mode.
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
 #include "format/bytes.h"
 #include "format/header.h"
+#include "format/layout.h"
 #include "fuzz_input.h"
 #include "merge/pipeline.h"
 #include "reference_merge.h"
@@ -18,60 +15,47 @@
 namespace bonesplice::fuzz {
 namespace {
 
-// The whole content of stream.
-std::vector<uint8_t> ContentOf(std::FILE* stream) {
-  std::vector<uint8_t> bytes;
-  Require(std::fflush(stream) == 0 && std::fseek(stream, 0, SEEK_SET) == 0, "output rewinds");
-  uint8_t chunk[4096];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, stream)) > 0) {
-    bytes.insert(bytes.end(), chunk, chunk + got);
-  }
-  return bytes;
-}
-
 // True when bytes are a file whose header describes exactly the blocks that follow it.
 bool IsSoundOutput(const std::vector<uint8_t>& bytes) {
-  if (bytes.size() < kHeaderSize) return false;
-  uint64_t frameCount = LoadU32(&bytes[76]), frameArray = LoadU32(&bytes[80]);
-  uint64_t boneCount = LoadU32(&bytes[84]), boneArray = LoadU32(&bytes[88]);
-  uint64_t skeleton = LoadU32(&bytes[92]), eof = LoadU32(&bytes[96]);
-  return eof == bytes.size() && skeleton == kHeaderSize + kBoneOffsetSize * boneCount &&
-         frameArray >= skeleton &&
-         boneArray == frameArray + kFrameFieldSize * boneCount * frameCount && boneArray <= eof &&
-         (eof - boneArray) % kBoneDataEntrySize == 0;
+  FileLayout layout = DecodeLayout({bytes.data(), bytes.size()});
+  const AnimHeader& h = layout.header;
+  return layout.wholeHeader && h.eofOffset == bytes.size() &&
+         h.skeletonInfoOffset == kHeaderSize + layout.offsetTableBytes &&
+         h.frameArrayOffset >= h.skeletonInfoOffset &&
+         h.boneArrayOffset == h.frameArrayOffset + layout.frameBytes * h.frameCount &&
+         h.boneArrayOffset <= h.eofOffset && layout.boneArrayBytes % kBoneDataEntrySize == 0 &&
+         layout.entryCount <= kMaxBoneDataEntries;
 }
 
-MergeOutcome MergeOnce(const MemoryFile& base, const MemoryFile& donor, std::FILE* output,
-                       bool optimize) {
-  AnimHeader baseHeader;
-  AnimHeader donorHeader;
-  ReadHeader(base.get(), baseHeader);
-  ReadHeader(donor.get(), donorHeader);
-  if (CheckHeaders(baseHeader, donorHeader) != HeaderCheck::kOk) return {};
+MergeOutcome MergeOnce(const MemoryFile& base, const MemoryFile& donor, bool optimize) {
+  MergePlan plan;
+  MergeOutcome planned = PlanMerge(base.view(), donor.view(), plan);
+  if (planned.error != MergeError::kNone) return planned;
 
-  Require(std::fflush(output) == 0 && ftruncate(fileno(output), 0) == 0, "output empties");
-  std::rewind(output);
   uint64_t framesDone = 0;
   MergeOptions options;
   options.optimize = optimize;
-  options.onFrameDone = [&framesDone](uint32_t frame) {
-    Require(frame == framesDone, "progress lines count up from 0");
-    ++framesDone;
+  options.hashKey = {0x0123456789ABCDEFull, optimize ? 7u : 0u};
+  options.onFramesDone = [&framesDone](uint32_t first, uint32_t count) {
+    Require(first == framesDone, "progress lines count up from 0");
+    framesDone += count;
   };
-  MergeOutcome outcome =
-      RunMerge(base.get(), donor.get(), output, baseHeader, donorHeader, options);
-  std::vector<uint8_t> written = ContentOf(output);
-  Require(outcome.error != MergeError::kWriteFailed, "a scratch output takes every byte");
-  Require(outcome.error != MergeError::kReadFailed, "a checked file can be read");
+  MemoryOutput output(base.view());
+  MergeOutcome outcome = RunMerge(plan, base.view(), donor.view(), output, options);
+  Require(outcome.error != MergeError::kWriteFailed, "a memory output takes every byte");
   if (outcome.error != MergeError::kNone) {
-    Require(written.empty(), "a refused merge writes nothing");
+    Require(!output.begun && output.bytes.empty(), "a refused merge writes nothing");
     return outcome;
   }
-  Require(framesDone == uint64_t{donorHeader.frameCount} - 1, "one progress line per frame");
-  Require(IsSoundOutput(written), "the output's header describes its blocks");
-  Require(written == reference::ReferenceMerge(base.bytes(), donor.bytes(), optimize),
+  Require(framesDone == uint64_t{plan.donor.header.frameCount} - 1, "one progress line a frame");
+  Require(IsSoundOutput(output.bytes), "the output's header describes its blocks");
+  Require(output.bytes == reference::ReferenceMerge(base.bytes(), donor.bytes(), optimize),
           "the output is the reference merge's");
+  // The output holds the base's skeleton in its own block: it can serve as a base in turn.
+  MergePlan again;
+  MergeOutcome replanned = PlanMerge({output.bytes.data(), output.bytes.size()}, donor.view(), again);
+  Require(replanned.error != MergeError::kDamaged || replanned.inDonor,
+          "a merged file is a sound base");
   return outcome;
 }
 
@@ -81,11 +65,9 @@ void MergeTwoFiles(const uint8_t* data, size_t size) {
   size_t donorStart = std::min<size_t>(size, 4) + baseSize;
   MemoryFile base(data + std::min<size_t>(size, 4), baseSize);
   MemoryFile donor(data + donorStart, size - donorStart);
-  static std::FILE* output = std::tmpfile();
-  Require(output != nullptr, "a scratch output can be created");
 
-  MergeOutcome plain = MergeOnce(base, donor, output, false);
-  MergeOutcome optimized = MergeOnce(base, donor, output, true);
+  MergeOutcome plain = MergeOnce(base, donor, false);
+  MergeOutcome optimized = MergeOnce(base, donor, true);
   // Sharing entries only makes the output smaller, so it cannot make a merge fail.
   if (plain.error != MergeError::kTooLarge) {
     Require(plain.error == optimized.error, "both modes agree on whether a merge can be done");
