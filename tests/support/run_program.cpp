@@ -1,20 +1,70 @@
 #include "run_program.h"
 
+// BONESPLICE_TESTS_FORK: the tests start programs with fork and exec (every build but the
+// Windows one, whose unit tests never start a program).
+#if BONESPLICE_TESTS_FORK
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 #include "app/messages.h"
 
 namespace testing_support {
 
+const std::string& ProgramPath() {
+  static const std::string path = [] {
+    const char* chosen = std::getenv("BONESPLICE_TEST_PROGRAM");
+    if (chosen == nullptr || *chosen == '\0') return std::string(BONESPLICE_PROGRAM);
+    return std::filesystem::absolute(chosen).string();
+  }();
+  return path;
+}
+
+const std::string& ProgramRunner() {
+  static const std::string runner = [] {
+    const char* chosen = std::getenv("BONESPLICE_TEST_RUNNER");
+    return std::string(chosen == nullptr ? "" : chosen);
+  }();
+  return runner;
+}
+
+bool RunsWindowsProgram() {
+#if BONESPLICE_TESTS_CRLF_TEXT
+  return true;
+#else
+  const std::string& path = ProgramPath();
+  std::string suffix = path.size() < 4 ? path : path.substr(path.size() - 4);
+  for (char& c : suffix) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return suffix == ".exe";
+#endif
+}
+
+std::string NormalizedText(std::string text) {
+  if (!RunsWindowsProgram()) return text;
+  size_t kept = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    text[kept++] = text[i];
+  }
+  text.resize(kept);
+  return text;
+}
+
+#if !BONESPLICE_TESTS_FORK
+RunResult RunProcess(const std::string& program, const std::filesystem::path&,
+                     const std::vector<std::string>&, const std::string&) {
+  throw std::runtime_error("this test build cannot start programs such as " + program);
+}
+#else
 RunResult RunProcess(const std::string& program, const std::filesystem::path& dir,
                      const std::vector<std::string>& args, const std::string& input) {
   int in[2], out[2];
@@ -30,7 +80,7 @@ RunResult RunProcess(const std::string& program, const std::filesystem::path& di
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+    execvp(program.c_str(), argv.data());
     _exit(127);
   }
   close(in[0]);
@@ -62,18 +112,32 @@ RunResult RunProcess(const std::string& program, const std::filesystem::path& di
   } else {
     result.status = WEXITSTATUS(status);
   }
+  result.output = NormalizedText(std::move(result.output));
   return result;
 }
+#endif
 
 RunResult RunBonesplice(const std::filesystem::path& dir, const std::vector<std::string>& args,
                         const std::string& input) {
-  return RunProcess(BONESPLICE_PROGRAM, dir, args, input);
+  if (ProgramRunner().empty()) return RunProcess(ProgramPath(), dir, args, input);
+  std::vector<std::string> runnerArgs = {ProgramPath()};
+  runnerArgs.insert(runnerArgs.end(), args.begin(), args.end());
+  return RunProcess(ProgramRunner(), dir, runnerArgs, input);
 }
 
+// create_directory fails on a name that exists, so a folder it makes is this one's alone.
 ScratchDir::ScratchDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "bonesplice-test-XXXXXX");
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  std::random_device seed;
+  std::mt19937_64 random(uint64_t{seed()} << 32 | seed());
+  const std::filesystem::path temp = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::filesystem::path candidate = temp / ("bonesplice-test-" + std::to_string(random()));
+    if (std::filesystem::create_directory(candidate)) {
+      path_ = candidate;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a scratch folder in " + temp.string());
 }
 
 ScratchDir::~ScratchDir() {
@@ -98,7 +162,7 @@ void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t
 
 std::string ReadFileText(const std::filesystem::path& path) {
   std::vector<uint8_t> bytes = ReadFileBytes(path);
-  return std::string(bytes.begin(), bytes.end());
+  return NormalizedText(std::string(bytes.begin(), bytes.end()));
 }
 
 std::string Banner() {

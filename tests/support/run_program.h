@@ -14,11 +14,29 @@ struct RunResult {
   std::string output;     // everything it wrote to standard output
 };
 
-// Runs bonesplice with args in dir, feeding input on standard input.
+// The program under test: BONESPLICE_TEST_PROGRAM from the environment when set (made absolute
+// against the starting folder), else the program of this build.
+const std::string& ProgramPath();
+
+// What starts the program: BONESPLICE_TEST_RUNNER from the environment (one program, looked up
+// on PATH, such as "wine"), or empty to start it directly.
+const std::string& ProgramRunner();
+
+// True when the program under test is a Windows program (its name ends in ".exe") or this test
+// binary is itself built for Windows. Its console text and text files then have CRLF line ends.
+bool RunsWindowsProgram();
+
+// text with each CRLF read as LF when RunsWindowsProgram(); unchanged otherwise, so that the
+// POSIX build is compared byte for byte.
+std::string NormalizedText(std::string text);
+
+// Runs the program under test (through its runner, if any) with args in dir, feeding input on
+// standard input.
 RunResult RunBonesplice(const std::filesystem::path& dir, const std::vector<std::string>& args,
                         const std::string& input = "");
 
-// Runs any program (path) with args in dir, feeding input on standard input.
+// Runs any program (path) with args in dir, feeding input on standard input. A program without
+// a slash in its name is looked up on PATH. The output is NormalizedText.
 RunResult RunProcess(const std::string& program, const std::filesystem::path& dir,
                      const std::vector<std::string>& args, const std::string& input = "");
 
@@ -38,6 +56,7 @@ class ScratchDir {
 
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+// The content of a text file the program wrote, such as bone.log, as NormalizedText.
 std::string ReadFileText(const std::filesystem::path& path);
 
 // The program's banner, as every run prints it first.
