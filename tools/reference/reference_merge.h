@@ -1,6 +1,7 @@
 // The merge written plainly from its rule, with linear scans and no index structures: the
-// reference that the program's output is compared against, and the slow baseline of the
-// benchmark. Works on whole files in memory and expects sound inputs.
+// reference that the tests and the fuzz targets compare the program's output against, and the
+// slow baseline of the benchmark. Works on whole files in memory and expects sound inputs; of
+// the program's code it shares only the header and layout decoder.
 #pragma once
 
 #include <cstdint>
