@@ -34,6 +34,8 @@ constexpr char kUsage[] =
     "  --like FILE     take bone names and hierarchy from FILE\n"
     "  --shared SHARE  with --like: share 0..1 of entries copied from FILE's entries\n"
     "  --shuffle       with --like: store the bones in a random order\n"
+    "  --colliding     craft the entries that are neither shared nor repeats so that they all\n"
+    "                  have one hash under the entry index's unkeyed hash function\n"
     "  --help          show this text\n"
     "\n"
     "Exit status: 0 written, 1 OUTPUT could not be written, 2 bad options or --like file.\n";
@@ -78,8 +80,8 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options& options)
       options.help = true;
       return std::nullopt;
     }
-    if (word == "--shuffle") {
-      options.generate.shuffle = true;
+    if (word == "--shuffle" || word == "--colliding") {
+      (word == "--shuffle" ? options.generate.shuffle : options.generate.colliding) = true;
       continue;
     }
     if (word.size() < 2 || word.compare(0, 2, "--") != 0) {

@@ -1,4 +1,5 @@
-// The sample-file generator: determinism, layout, round trip, shuffling and shared entries.
+// The sample-file generator: determinism, layout, round trip, shuffling, shared entries and
+// entries crafted to collide.
 
 #include "glagen/sample.h"
 
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "format/bytes.h"
+#include "merge/entry_index.h"
 
 namespace {
 
@@ -167,6 +169,36 @@ TEST(SampleFile, SharesGiveExactCounts) {
       for (uint32_t index : frame) EXPECT_LT(index, file.entries.size());
     }
   }
+}
+
+// The crafted entries are distinct and share one hash under the unkeyed function, which the
+// index's own hash computes; under another key they spread out. A colliding file crafts its
+// fresh entries the same way and keeps its repeats.
+TEST(SampleFile, CollidingEntriesShareTheUnkeyedHashOnly) {
+  const std::vector<glagen::Entry> entries = glagen::CollidingEntries(5, 2000);
+  EXPECT_EQ(std::set<glagen::Entry>(entries.begin(), entries.end()).size(), entries.size());
+  bonesplice::EntryIndex unkeyed;
+  bonesplice::EntryIndex keyed;
+  keyed.SetKey({0x0123456789ABCDEFull, 0x5A5A5A5A5A5Aull});
+  std::set<uint64_t> unkeyedHashes;
+  std::set<uint64_t> keyedHashes;
+  for (const glagen::Entry& entry : entries) {
+    unkeyedHashes.insert(unkeyed.Hash(entry.data()));
+    keyedHashes.insert(keyed.Hash(entry.data()));
+  }
+  EXPECT_EQ(unkeyedHashes.size(), 1u);
+  EXPECT_GT(keyedHashes.size(), entries.size() / 2);
+  EXPECT_NE(glagen::CollidingEntries(6, 1),
+            std::vector<glagen::Entry>(entries.begin(), entries.begin() + 1));
+
+  GenerateOptions options = Small(5);
+  options.colliding = true;
+  options.repeatShare = 0.25;
+  SampleFile file = GenerateSampleFile(options);
+  std::set<uint64_t> fileHashes;
+  for (const glagen::Entry& entry : file.entries) fileHashes.insert(unkeyed.Hash(entry.data()));
+  EXPECT_EQ(fileHashes, unkeyedHashes);
+  EXPECT_EQ(std::set<glagen::Entry>(file.entries.begin(), file.entries.end()).size(), 225u);
 }
 
 }  // namespace
