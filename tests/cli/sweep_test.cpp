@@ -350,9 +350,9 @@ void SweepCuts(bool cutDonor) {
   SamplePair pair = MakePair();
   Sweep sweep;
   const std::vector<uint8_t>& whole = cutDonor ? pair.donor : pair.base;
-  // Under wine each run of the Windows program takes about 65 ms, so that every length of both
-  // files would add some three minutes to its test stage: it gets every third length. The step
-  // is odd, so that both merge modes still take turns.
+  // Under wine a run of the Windows program takes about a tenth of a second, so that every
+  // length of both files would add several minutes to its test stage: it gets every third
+  // length. The step is odd, so that both merge modes still take turns.
   const size_t step = testing_support::RunsWindowsProgram() ? 3 : 1;
   for (size_t length = 0; length < whole.size(); length += step) {
     std::vector<uint8_t> piece = Cut(whole, length);
