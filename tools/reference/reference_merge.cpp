@@ -89,9 +89,9 @@ std::vector<uint8_t> ReferenceMerge(const std::vector<uint8_t>& base,
   }
 
   AnimHeader header = b;
-  std::vector<uint8_t> out(bonesplice::kHeaderSize);
-  out.insert(out.end(), base.begin() + bonesplice::kHeaderSize,
-             base.begin() + bonesplice::kHeaderSize + baseLayout.offsetTableBytes);
+  // The header and the bone offset table; the header is rewritten once the offsets are known.
+  std::vector<uint8_t> out(base.begin(),
+                           base.begin() + bonesplice::kHeaderSize + baseLayout.offsetTableBytes);
   header.skeletonInfoOffset = uint32_t(out.size());
   out.insert(out.end(), base.begin() + b.skeletonInfoOffset, base.begin() + b.frameArrayOffset);
   header.frameArrayOffset = uint32_t(out.size());
