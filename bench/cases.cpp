@@ -1,30 +1,15 @@
 #include "cases.h"
 
+#include <algorithm>
 #include <numeric>
 #include <utility>
 
+#include "glagen/random.h"
 #include "glagen/sample.h"
 #include "measure.h"
 
 namespace bonesplice::bench {
 namespace {
-
-// A small seeded generator, the same on every host.
-class SplitMix {
- public:
-  explicit SplitMix(uint64_t seed) : state_(seed) {}
-  uint64_t Next() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  // Uniform in [0, bound), bound > 0; the bias is negligible for the bounds used here.
-  uint64_t Below(uint64_t bound) { return Next() % bound; }
-
- private:
-  uint64_t state_;
-};
 
 // Rewrites the fields of donor frames 1 onwards, taken in stored order, so that the first
 // entryCount of them hold a seeded shuffle of every entry index; later fields keep their
@@ -32,7 +17,7 @@ class SplitMix {
 void UseEveryEntry(glagen::SampleFile& donor, uint32_t entryCount, uint64_t seed) {
   std::vector<uint32_t> order(entryCount);
   std::iota(order.begin(), order.end(), 0u);
-  SplitMix random(seed);
+  glagen::Random random(seed);
   for (size_t i = order.size(); i > 1; --i) {
     std::swap(order[i - 1], order[static_cast<size_t>(random.Below(i))]);
   }
@@ -76,7 +61,21 @@ std::vector<CasePlan> AllCases() {
   cases.push_back(Case("scan 40k", CaseKind::kReference, 21, 800, 800, 40000, 40000));
   cases.push_back(Case("scan 80k", CaseKind::kReference, 22, 1600, 1600, 80000, 80000));
   cases.push_back(Case("scan 160k", CaseKind::kReference, 23, 3200, 3200, 160000, 160000));
+  // 200,000 distinct base entries, crafted to collide or random; the donor shares a third of
+  // them. The shipped index draws its key per run, so both should take the same time.
+  for (bool colliding : {true, false}) {
+    CasePlan flood = Case(colliding ? "flood crafted" : "flood random", CaseKind::kFlood, 31, 4000,
+                          4000, 200000, 200000);
+    flood.collidingBase = colliding;
+    cases.push_back(flood);
+  }
   return cases;
+}
+
+std::string CaseId(const CasePlan& plan) {
+  std::string id = plan.name;
+  std::replace(id.begin(), id.end(), ' ', '-');
+  return id;
 }
 
 std::string GenerateInputs(const CasePlan& plan, const std::string& basePath,
@@ -87,7 +86,9 @@ std::string GenerateInputs(const CasePlan& plan, const std::string& basePath,
   baseOptions.frames = plan.baseFrames;
   baseOptions.entries = plan.baseEntries;
   baseOptions.name = "bench base";
-  baseOptions.repeatShare = plan.repeatShare;
+  // A flood's base entries are all distinct, so that each one lengthens a collision chain.
+  baseOptions.repeatShare = plan.kind == CaseKind::kFlood ? 0.0 : plan.repeatShare;
+  baseOptions.colliding = plan.collidingBase;
   glagen::SampleFile base = glagen::GenerateSampleFile(baseOptions);
 
   glagen::GenerateOptions donorOptions;

@@ -12,6 +12,7 @@ enum class CaseKind {
   kSize,       // one of the sizes the targets name: small, realistic, maximum
   kGrowth,     // the realistic shape scaled up, to show how time grows with the entry count
   kReference,  // small enough for the linear-scan rule, which is timed beside the program
+  kFlood,      // "-o" only: a base whose entries collide in the unkeyed hash, or its random twin
 };
 
 struct CasePlan {
@@ -28,10 +29,16 @@ struct CasePlan {
   // Donor frames 1 onwards refer to every donor entry at least once, so that the plain merge
   // appends all of them; otherwise frame indices are uniformly random.
   bool everyDonorEntryUsed = false;
+  // The base's fresh entries are crafted to share one hash under the entry index's unkeyed
+  // function (glagen's colliding option).
+  bool collidingBase = false;
 };
 
 // Every case, in the order the benchmark runs them.
 std::vector<CasePlan> AllCases();
+
+// The case's name as the command line gives it: spaces become dashes.
+std::string CaseId(const CasePlan& plan);
 
 // Writes the case's base and donor files to basePath and donorPath. The donor takes the base's
 // bone names in a shuffled order, so that every donor frame is reordered. Returns an error text,

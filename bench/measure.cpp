@@ -1,6 +1,7 @@
 #include "measure.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -15,8 +16,6 @@
 
 namespace bonesplice::bench {
 namespace {
-
-constexpr size_t kCopyBuffer = size_t{1} << 20;
 
 // Writes all of text to fd, retrying short writes.
 bool WriteAll(int fd, const std::string& text) {
@@ -42,20 +41,6 @@ std::string ReadAll(int fd) {
   return text;
 }
 
-// Reads stream to its end through buffer; false on a read error.
-bool Drain(std::FILE* stream, std::vector<uint8_t>& buffer) {
-  while (std::fread(buffer.data(), 1, buffer.size(), stream) == buffer.size()) {
-  }
-  return std::ferror(stream) == 0;
-}
-
-bool DrainFile(const std::string& path, std::vector<uint8_t>& buffer) {
-  std::FILE* stream = std::fopen(path.c_str(), "rb");
-  if (stream == nullptr) return false;
-  bool ok = Drain(stream, buffer);
-  return std::fclose(stream) == 0 && ok;
-}
-
 }  // namespace
 
 double Now() {
@@ -64,8 +49,13 @@ double Now() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
+void Note(const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fflush(stderr);
+}
+
 ProcessRun RunTimed(const std::string& program, const std::vector<std::string>& args,
-                    const std::string& dir, const std::string& input) {
+                    const std::string& dir, const std::string& input, const RunOptions& options) {
   ProcessRun run;
   std::vector<std::string> words;
   words.push_back(program);
@@ -83,8 +73,12 @@ ProcessRun RunTimed(const std::string& program, const std::vector<std::string>& 
     close(in[1]);
     int devNull = open("/dev/null", O_WRONLY);
     if (devNull < 0 || chdir(dir.c_str()) != 0) _exit(127);
+    int out = options.stdoutPath.empty()
+                  ? devNull
+                  : open(options.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0) _exit(127);
     dup2(in[0], 0);
-    dup2(devNull, 1);
+    dup2(out, 1);
     dup2(devNull, 2);
     execv(program.c_str(), argv.data());
     _exit(127);
@@ -100,9 +94,22 @@ ProcessRun RunTimed(const std::string& program, const std::vector<std::string>& 
   int status = 0;
   rusage usage{};
   pid_t waited;
-  do {
-    waited = wait4(pid, &status, 0, &usage);
-  } while (waited < 0 && errno == EINTR);
+  if (options.timeoutSeconds > 0) {
+    // Polled, so that only runs with a limit pay for the checks.
+    const timespec pause{0, 1000000};
+    do {
+      waited = wait4(pid, &status, WNOHANG, &usage);
+      if (waited == 0 && Now() - start > options.timeoutSeconds && !run.timedOut) {
+        kill(pid, SIGKILL);
+        run.timedOut = true;
+      }
+      if (waited == 0) nanosleep(&pause, nullptr);
+    } while (waited == 0 || (waited < 0 && errno == EINTR));
+  } else {
+    do {
+      waited = wait4(pid, &status, 0, &usage);
+    } while (waited < 0 && errno == EINTR);
+  }
   run.seconds = Now() - start;
   if (waited != pid) return run;
   run.exited = WIFEXITED(status);
@@ -112,39 +119,6 @@ ProcessRun RunTimed(const std::string& program, const std::vector<std::string>& 
     run.cpuSeconds += static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
   }
   return run;
-}
-
-int IoFloorMain(FloorKind kind, const std::string& base, const std::string& donor,
-                const std::string& output, uint64_t outputBytes) {
-  std::vector<uint8_t> buffer;
-  std::vector<uint8_t> baseBytes;
-  std::vector<uint8_t> donorBytes;
-  if (kind == FloorKind::kStreaming) {
-    buffer.assign(kCopyBuffer, 0x5A);
-    if (!DrainFile(base, buffer) || !DrainFile(donor, buffer)) return 1;
-  } else {
-    std::optional<std::vector<uint8_t>> b = ReadWholeFile(base);
-    std::optional<std::vector<uint8_t>> d = ReadWholeFile(donor);
-    if (!b || !d || outputBytes > b->size() + d->size()) return 1;
-    baseBytes = std::move(*b);
-    donorBytes = std::move(*d);
-  }
-  std::FILE* stream = std::fopen(output.c_str(), "wb");
-  if (stream == nullptr) return 1;
-  bool ok = true;
-  uint64_t left = outputBytes;
-  auto put = [&](const uint8_t* data, size_t size) {
-    size_t chunk = static_cast<size_t>(std::min<uint64_t>(left, size));
-    ok = ok && (chunk == 0 || std::fwrite(data, 1, chunk, stream) == chunk);
-    left -= chunk;
-  };
-  if (kind == FloorKind::kStreaming) {
-    while (ok && left > 0) put(buffer.data(), buffer.size());
-  } else {
-    put(baseBytes.data(), baseBytes.size());
-    put(donorBytes.data(), donorBytes.size());
-  }
-  return std::fclose(stream) == 0 && ok ? 0 : 1;
 }
 
 std::optional<std::string> RunInChild(const std::function<std::string()>& work) {
