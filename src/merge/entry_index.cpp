@@ -24,12 +24,12 @@ void EntryIndex::Reserve(size_t count, const EntrySource& source) {
 }
 
 void EntryIndex::Rehash(size_t capacity, const EntrySource& source) {
-  std::vector<uint32_t> indices;
-  indices.reserve(used_);
+  std::vector<EntryRef> refs;
+  refs.reserve(used_);
   for (size_t slot = 0; slot < capacity_; ++slot) {
-    if (slots_[slot] != kEmptySlot) indices.push_back(slots_[slot] & kIndexMask);
+    if (slots_[slot] != kEmptySlot) refs.push_back(slots_[slot] & kRefMask);
   }
-  for (const auto& entry : overflow_) indices.push_back(entry.second);
+  for (const auto& entry : overflow_) refs.push_back(entry.second);
   overflow_.clear();
 
   platform::LargeArray<uint32_t> slots(capacity);
@@ -37,18 +37,18 @@ void EntryIndex::Rehash(size_t capacity, const EntrySource& source) {
   slots_ = std::move(slots);
   capacity_ = capacity;
   used_ = 0;
-  for (uint32_t index : indices) {
-    const uint8_t* entry = EntryBytes(source, index);
-    Insert(entry, Hash(entry), index);
+  for (EntryRef ref : refs) {
+    const uint8_t* entry = EntryBytes(source, ref);
+    Insert(entry, Hash(entry), ref);
   }
 }
 
-void EntryIndex::Insert(const uint8_t* entry, uint64_t hash, uint32_t index) {
+void EntryIndex::Insert(const uint8_t* entry, uint64_t hash, EntryRef ref) {
   size_t mask = capacity_ - 1;
   size_t slot = HomeSlot(hash);
   for (size_t probe = 0; probe < kMaxProbe; ++probe) {
     if (slots_[slot] == kEmptySlot) {
-      slots_[slot] = TagOf(hash) | index;
+      slots_[slot] = TagOf(hash) | ref;
       ++used_;
       return;
     }
@@ -56,11 +56,11 @@ void EntryIndex::Insert(const uint8_t* entry, uint64_t hash, uint32_t index) {
   }
   Bytes bytes;
   std::memcpy(bytes.data(), entry, bytes.size());
-  overflow_.emplace(bytes, index);
+  overflow_.emplace(bytes, ref);
   ++used_;
 }
 
-uint32_t EntryIndex::FindOrAdd(const uint8_t* entry, uint64_t hash, uint32_t candidate,
+EntryRef EntryIndex::FindOrAdd(const uint8_t* entry, uint64_t hash, EntryRef candidate,
                                const EntrySource& source) {
   // Grow before probing, so that only entries already in source are rehashed.
   if (capacity_ == 0 || Crowded(used_ + 1, capacity_)) {
@@ -75,33 +75,24 @@ uint32_t EntryIndex::FindOrAdd(const uint8_t* entry, uint64_t hash, uint32_t can
     if (value == kEmptySlot) break;
     if ((value & kTagMask) == tag) {
       ++comparisons_;
-      if (std::memcmp(EntryBytes(source, value & kIndexMask), entry, kBoneDataEntrySize) == 0) {
-        return value & kIndexMask;
+      if (std::memcmp(EntryBytes(source, value & kRefMask), entry, kBoneDataEntrySize) == 0) {
+        return value & kRefMask;
       }
     }
     slot = (slot + 1) & mask;
   }
-  // An entry goes to the map only when the slots of its probe are all taken, and slots are
-  // never freed: so an empty slot on the way means the entry is not in the map either.
-  if (probe == kMaxProbe) {
-    Bytes bytes;
-    std::memcpy(bytes.data(), entry, bytes.size());
-    auto found = overflow_.find(bytes);
-    if (found != overflow_.end()) return found->second;
-  }
-  // No frame field can hold an index of 24 bits or more: such a candidate is answered, and the
-  // merge refuses it, but it is not recorded.
-  if (candidate >= kIndexLimit) return candidate;
   if (probe < kMaxProbe) {
     slots_[slot] = tag | candidate;
     ++used_;
-  } else {
-    Bytes bytes;
-    std::memcpy(bytes.data(), entry, bytes.size());
-    overflow_.emplace(bytes, candidate);
-    ++used_;
+    return candidate;
   }
-  return candidate;
+  // An entry goes to the map only when the slots of its probe are all taken, and slots are
+  // never freed: so an empty slot on the way means the entry is not in the map either.
+  Bytes bytes;
+  std::memcpy(bytes.data(), entry, bytes.size());
+  auto [found, added] = overflow_.emplace(bytes, candidate);
+  if (added) ++used_;
+  return found->second;
 }
 
 }  // namespace bonesplice

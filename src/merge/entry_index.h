@@ -17,21 +17,20 @@
 
 namespace bonesplice {
 
-// Where the bytes of an output index live: below baseCount in the base bone array; from
-// baseCount on they are donor entries, appended entry p being donor entry appended[p].
+// An entry the index records: a base entry by its position, or a donor entry by its donor
+// index with kDonorEntry set. Both fit 24 bits, so a reference fits 25.
+using EntryRef = uint32_t;
+inline constexpr EntryRef kDonorEntry = EntryRef{1} << 24;
+
+// Where the bytes of a reference live.
 struct EntrySource {
   const uint8_t* baseEntries = nullptr;
-  uint32_t baseCount = 0;
   const uint8_t* donorEntries = nullptr;
-  const uint32_t* appended = nullptr;
 };
 
-inline const uint8_t* EntryBytes(const EntrySource& source, uint32_t outputIndex) {
-  if (outputIndex < source.baseCount) {
-    return source.baseEntries + size_t{outputIndex} * kBoneDataEntrySize;
-  }
-  return source.donorEntries +
-         size_t{source.appended[outputIndex - source.baseCount]} * kBoneDataEntrySize;
+inline const uint8_t* EntryBytes(const EntrySource& source, EntryRef ref) {
+  const uint8_t* entries = (ref & kDonorEntry) != 0 ? source.donorEntries : source.baseEntries;
+  return entries + size_t{ref & (kDonorEntry - 1)} * kBoneDataEntrySize;
 }
 
 // The secret of the hash; HashKey{} gives the plain, public function.
@@ -53,11 +52,9 @@ class EntryIndex {
   void SetKey(HashKey key) { key_ = key; }
   // Makes room for count entries without growing.
   void Reserve(size_t count, const EntrySource& source);
-  // Returns the output index recorded for an entry with the same 14 bytes as entry; when there
-  // is none, returns candidate and records it for these bytes if it is below 2^24 (an index
-  // the output can hold; a larger one makes the merge fail anyway). The bytes of candidate
-  // need not be in source yet. hash is Hash(entry).
-  uint32_t FindOrAdd(const uint8_t* entry, uint64_t hash, uint32_t candidate,
+  // Returns the entry recorded with the same 14 bytes as entry; when there is none, records
+  // candidate, whose bytes are entry's, and returns it. hash is Hash(entry).
+  EntryRef FindOrAdd(const uint8_t* entry, uint64_t hash, EntryRef candidate,
                      const EntrySource& source);
 
   // The two 8-byte words of the entry (bytes 0 to 7, and 8 to 13), each mixed with its half of
@@ -80,32 +77,33 @@ class EntryIndex {
   static constexpr uint64_t kFold = 0xD6E8FEB86659FD93ull;
 
   // Hints for a FindOrAdd of an entry with this hash a few lookups later, so that the memory
-  // reads of several lookups overlap: Prefetch starts loading the slot where its probe begins;
-  // PrefetchMatch, called once that slot has arrived, starts loading the bytes of the entry
-  // recorded there when it may be the equal one. Neither changes the table.
+  // reads of several lookups overlap: Prefetch starts loading the slot where its probe begins.
+  // Neither hint changes the table.
   void Prefetch(uint64_t hash) const {
     if (capacity_ != 0) BONESPLICE_PREFETCH(&slots_[HomeSlot(hash)]);
   }
-  void PrefetchMatch(uint64_t hash, const EntrySource& source) const {
-    if (capacity_ == 0) return;
+  // PrefetchMatch, called once that slot has arrived, starts loading the bytes of the entry
+  // recorded there when it may be the equal one, and returns that entry (kNoEntry if none).
+  static constexpr EntryRef kNoEntry = 0xFFFFFFFFu;
+  EntryRef PrefetchMatch(uint64_t hash, const EntrySource& source) const {
+    if (capacity_ == 0) return kNoEntry;
     uint32_t value = slots_[HomeSlot(hash)];
-    if (value != kEmptySlot && (value & kTagMask) == TagOf(hash)) {
-      BONESPLICE_PREFETCH(EntryBytes(source, value & kIndexMask));
-    }
+    if (value == kEmptySlot || (value & kTagMask) != TagOf(hash)) return kNoEntry;
+    BONESPLICE_PREFETCH(EntryBytes(source, value & kRefMask));
+    return value & kRefMask;
   }
 
   // How many times two entries' bytes were compared so far: the work the lookups cost.
   uint64_t comparisons() const { return comparisons_; }
 
  private:
-  // A used slot holds an output index in its low 24 bits and 8 bits of its entry's hash above
+  // A used slot holds a reference in its low 25 bits and 7 bits of its entry's hash above
   // them, so that a probe passes over the slots of other entries without reading their bytes.
-  // The tag is never 0xFF, which keeps every used slot apart from kEmptySlot.
+  // The tag is never 0x7F, which keeps every used slot apart from kEmptySlot.
   static constexpr uint32_t kEmptySlot = 0xFFFFFFFFu;
-  static constexpr uint32_t kIndexBits = 24;
-  static constexpr uint32_t kIndexMask = (uint32_t{1} << kIndexBits) - 1;
-  static constexpr uint32_t kTagMask = ~kIndexMask;
-  static constexpr uint32_t kIndexLimit = uint32_t{1} << kIndexBits;
+  static constexpr uint32_t kRefBits = 25;
+  static constexpr uint32_t kRefMask = (uint32_t{1} << kRefBits) - 1;
+  static constexpr uint32_t kTagMask = ~kRefMask;
 
   using Bytes = std::array<uint8_t, kBoneDataEntrySize>;
   struct BytesBefore {
@@ -117,12 +115,12 @@ class EntryIndex {
   };
 
   static uint32_t TagOf(uint64_t hash) {
-    uint32_t tag = static_cast<uint32_t>(hash >> 56);
-    return (tag == 0xFF ? 0xFEu : tag) << kIndexBits;
+    uint32_t tag = static_cast<uint32_t>(hash >> 57);
+    return (tag == 0x7F ? 0x7Eu : tag) << kRefBits;
   }
   size_t HomeSlot(uint64_t hash) const { return static_cast<size_t>(hash) & (capacity_ - 1); }
   // Records an entry known to be absent: in the first empty slot of its probe, else the map.
-  void Insert(const uint8_t* entry, uint64_t hash, uint32_t index);
+  void Insert(const uint8_t* entry, uint64_t hash, EntryRef ref);
   void Rehash(size_t capacity, const EntrySource& source);
 
   HashKey key_;
@@ -130,7 +128,7 @@ class EntryIndex {
   size_t capacity_ = 0;
   size_t used_ = 0;  // entries recorded, in the slots and in the map
   uint64_t comparisons_ = 0;
-  std::map<Bytes, uint32_t, BytesBefore> overflow_{BytesBefore{&comparisons_}};
+  std::map<Bytes, EntryRef, BytesBefore> overflow_{BytesBefore{&comparisons_}};
 };
 
 }  // namespace bonesplice

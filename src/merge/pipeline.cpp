@@ -22,7 +22,7 @@ constexpr uint64_t kFramesPerBatch = 64;
 constexpr uint64_t kBatchBytes = uint64_t{1} << 20;
 // Appended entries gathered from the donor before they are written.
 constexpr size_t kEntriesPerChunk = 4096;
-constexpr size_t kGatherAhead = 16;
+constexpr size_t kGatherAhead = 32;
 
 MergeOutcome Failed(MergeError error, bool inDonor = false) {
   MergeOutcome outcome;
@@ -237,9 +237,7 @@ MergeOutcome WriteMergedFile(const MergePlan& plan, ByteView donor, const BoneAr
   uint32_t fields = plan.donor.header.boneCount;
   for (uint64_t done = 0; written && done < batches.framesToAppend();) {
     uint32_t count = batches.Load(done);
-    for (uint32_t i = 0; i < count; ++i) {
-      RewriteFrame(batches.data() + i * batches.frameBytes(), fields, state.remapTable);
-    }
+    RewriteFrames(batches.data(), count, fields, state.remapTable);
     written = output.Write(batches.data(), count * batches.frameBytes());
     done += count;
   }

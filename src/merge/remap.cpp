@@ -10,16 +10,15 @@ namespace {
 
 // How many lookups ahead the reads of a later lookup are started: its entry's bytes at three
 // times this distance, its slot in the entry index at twice, the entry recorded there at once.
-constexpr size_t kLookahead = 8;
-constexpr size_t kHashRing = 32;  // holds the hashes from a lookup to the one 2 * kLookahead on
+constexpr size_t kLookahead = 16;
+constexpr size_t kHashRing = 64;  // holds the hashes from a lookup to the one 2 * kLookahead on
 
 // The remap slot of a donor index met for the first time in the frames being remapped, until
 // the index is resolved.
 constexpr uint32_t kPendingSlot = 0xFFFFFFFEu;
 
-EntrySource SourceOf(const BoneArrays& arrays, const RemapState& state) {
-  return {arrays.baseEntries, arrays.baseEntryCount, arrays.donorEntries,
-          state.appendedEntryList.donorIndices.data()};
+EntrySource SourceOf(const BoneArrays& arrays) {
+  return {arrays.baseEntries, arrays.donorEntries};
 }
 
 const uint8_t* DonorEntry(const BoneArrays& arrays, uint32_t donorIndex) {
@@ -43,7 +42,11 @@ size_t LookUpInOrder(size_t count, const BoneArrays& arrays, RemapState& state, 
     if (p + 3 * kLookahead < count) BONESPLICE_PREFETCH(entryAt(p + 3 * kLookahead));
     if (p + 2 * kLookahead < count) startSlotRead(p + 2 * kLookahead);
     if (p + kLookahead < count) {
-      index.PrefetchMatch(hashes[(p + kLookahead) % kHashRing], SourceOf(arrays, state));
+      EntryRef match = index.PrefetchMatch(hashes[(p + kLookahead) % kHashRing], SourceOf(arrays));
+      // An entry appended before answers with its output index, kept in the remap table.
+      if (match != EntryIndex::kNoEntry && (match & kDonorEntry) != 0) {
+        BONESPLICE_PREFETCH(&state.remapTable[match & ~kDonorEntry]);
+      }
     }
     if (!lookup(p, hashes[p % kHashRing])) return p;
   }
@@ -59,17 +62,17 @@ uint32_t AppendEntry(uint32_t donorIndex, const BoneArrays& arrays, RemapState& 
   return static_cast<uint32_t>(candidate);
 }
 
-// The optimize-mode rule for a donor entry whose hash is known.
+// The optimize-mode rule for a donor entry whose hash is known. The index holds the base
+// entries (the first of equal ones) and the entries appended so far, which never equal a base
+// entry here: so one lookup answers both questions.
 uint32_t ShareOrAppendEntry(uint32_t donorIndex, uint64_t hash, const BoneArrays& arrays,
                             RemapState& state) {
-  uint64_t candidate = uint64_t{arrays.baseEntryCount} + state.appendedEntryList.count;
-  // Appended entries never equal a base entry here, so one index answers both questions.
-  uint32_t found = state.entryIndex.FindOrAdd(
-      DonorEntry(arrays, donorIndex), hash,
-      static_cast<uint32_t>(std::min<uint64_t>(candidate, kUnsetSlot - 1)),
-      SourceOf(arrays, state));
-  if (found != candidate) return found < kMaxBoneDataEntries ? found : kUnsetSlot;
-  return AppendEntry(donorIndex, arrays, state);
+  EntryRef candidate = kDonorEntry | donorIndex;
+  EntryRef found = state.entryIndex.FindOrAdd(DonorEntry(arrays, donorIndex), hash, candidate,
+                                              SourceOf(arrays));
+  if (found == candidate) return AppendEntry(donorIndex, arrays, state);
+  if ((found & kDonorEntry) == 0) return found;  // a base entry keeps its position
+  return state.remapTable[found & ~kDonorEntry];
 }
 
 }  // namespace
@@ -88,7 +91,7 @@ void StartRemap(RemapState& state, const BoneArrays& arrays, bool optimize, Hash
   state.appendedEntryList.count = 0;
   if (!optimize) return;
   state.entryIndex.SetKey(key);
-  EntrySource source = SourceOf(arrays, state);
+  EntrySource source = SourceOf(arrays);
   state.entryIndex.Reserve(arrays.baseEntryCount, source);
   auto entryAt = [&](size_t k) { return arrays.baseEntries + k * kBoneDataEntrySize; };
   LookUpInOrder(arrays.baseEntryCount, arrays, state, entryAt, [&](size_t k, uint64_t hash) {
@@ -105,15 +108,20 @@ uint32_t FindOrAppendEntry(uint32_t donorIndex, const BoneArrays& arrays, RemapS
 
 namespace {
 
+// Starts loading the remap slots the fields of a frame name.
+void PrefetchSlots(const uint8_t* record, uint32_t fields, const BoneArrays& arrays,
+                   const RemapState& state) {
+  for (uint32_t j = 0; j < fields; ++j) {
+    uint32_t donorIndex = LoadU24(record + size_t{j} * kFrameFieldSize);
+    if (donorIndex < arrays.donorEntryCount) BONESPLICE_PREFETCH(&state.remapTable[donorIndex]);
+  }
+}
+
 // Checks the fields of a frame and settles the donor indices it is the first to use: appended
 // at once in plain mode, listed for ResolveFirstUses in optimize mode. Returns false, with the
 // failure in result, at a field naming no donor entry or one that cannot be appended.
 bool NoteFirstUses(const uint8_t* record, uint32_t fields, const BoneArrays& arrays,
                    RemapState& state, RemapResult& result) {
-  for (uint32_t j = 0; j < fields; ++j) {
-    uint32_t donorIndex = LoadU24(record + size_t{j} * kFrameFieldSize);
-    if (donorIndex < arrays.donorEntryCount) BONESPLICE_PREFETCH(&state.remapTable[donorIndex]);
-  }
   for (uint32_t j = 0; j < fields; ++j) {
     uint32_t donorIndex = LoadU24(record + size_t{j} * kFrameFieldSize);
     if (donorIndex >= arrays.donorEntryCount) {
@@ -159,7 +167,11 @@ RemapResult RemapFrames(const uint8_t* records, uint32_t count, uint32_t fields,
   state.firstUsesThroughFrame.clear();
   RemapResult result;
   uint32_t checked = 0;  // frames whose fields are all settled or listed
+  if (count > 0) PrefetchSlots(records, fields, arrays, state);
   while (checked < count) {
+    if (checked + 1 < count) {
+      PrefetchSlots(records + (checked + 1) * frameBytes, fields, arrays, state);
+    }
     bool whole = NoteFirstUses(records + checked * frameBytes, fields, arrays, state, result);
     state.firstUsesThroughFrame.push_back(state.firstUses.size());
     if (!whole) break;
@@ -177,10 +189,23 @@ RemapResult RemapFrames(const uint8_t* records, uint32_t count, uint32_t fields,
   return result;
 }
 
-void RewriteFrame(uint8_t* record, uint32_t fields, const RemapTable& remapTable) {
-  for (uint32_t j = 0; j < fields; ++j) {
-    uint8_t* field = record + size_t{j} * kFrameFieldSize;
-    StoreU24(field, remapTable[LoadU24(field)]);
+void RewriteFrames(uint8_t* records, uint32_t count, uint32_t fields, const RemapTable& remapTable) {
+  size_t frameBytes = size_t{fields} * kFrameFieldSize;
+  // The remap slots of the next frame are on their way while this one is rewritten.
+  auto prefetchSlots = [&](uint32_t frame) {
+    const uint8_t* record = records + frame * frameBytes;
+    for (uint32_t j = 0; j < fields; ++j) {
+      BONESPLICE_PREFETCH(&remapTable[LoadU24(record + size_t{j} * kFrameFieldSize)]);
+    }
+  };
+  if (count > 0) prefetchSlots(0);
+  for (uint32_t f = 0; f < count; ++f) {
+    if (f + 1 < count) prefetchSlots(f + 1);
+    uint8_t* record = records + f * frameBytes;
+    for (uint32_t j = 0; j < fields; ++j) {
+      uint8_t* field = record + size_t{j} * kFrameFieldSize;
+      StoreU24(field, remapTable[LoadU24(field)]);
+    }
   }
 }
 

@@ -72,8 +72,8 @@ struct RemapResult {
 RemapResult RemapFrames(const uint8_t* records, uint32_t count, uint32_t fields,
                         const BoneArrays& arrays, RemapState& state);
 
-// Rewrites each field of a frame in base bone order from a donor index to its output index;
-// every index must have been resolved by RemapFrames.
-void RewriteFrame(uint8_t* record, uint32_t fields, const RemapTable& remapTable);
+// Rewrites each field of count frames stored back to back, in base bone order, from a donor
+// index to its output index; every index must have been resolved by RemapFrames.
+void RewriteFrames(uint8_t* records, uint32_t count, uint32_t fields, const RemapTable& remapTable);
 
 }  // namespace bonesplice

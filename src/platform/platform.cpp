@@ -118,7 +118,8 @@ uint64_t RandomKey() {
 }
 
 bool InputFile::failed() const {
-  return failedRead_ || (guardSlot_ >= 0 && guardSlots[guardSlot_].faulted.load() != 0);
+  return failedRead_ || (guardSlot_ >= 0 && guardSlots[guardSlot_].faulted.load() != 0) ||
+         (handle_ != -1 && CurrentStamp() != opened_);
 }
 
 void InputFile::MarkFailed() {
@@ -447,7 +448,19 @@ OpenStatus InputFile::Open(const std::string& path) {
   handle_ = FromHandle(handle);
   id_ = IdentityOfHandle(handle);
   fileSize_ = static_cast<uint64_t>(size.QuadPart);
+  opened_ = CurrentStamp();
   return OpenStatus::kOk;
+}
+
+InputFile::Stamp InputFile::CurrentStamp() const {
+  Stamp stamp;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(AsHandle(handle_), &info)) {
+    stamp.size = uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
+    stamp.modified =
+        uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32 | info.ftLastWriteTime.dwLowDateTime;
+  }
+  return stamp;
 }
 
 LoadStatus InputFile::Load() {
@@ -680,6 +693,34 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
   return true;
 }
 
+constexpr size_t kLargePage = size_t{2} << 20;
+
+// Maps a file read-only at an address aligned to a large page, so that where the system holds
+// the file in large pages it can map them as such: random reads of a big file then miss the
+// address translation caches far less often.
+void* MapAligned(size_t size, int fd) {
+  if (size < kLargePage || size > SIZE_MAX - kLargePage) {
+    return mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  }
+  void* reserved = mmap(nullptr, size + kLargePage, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (reserved == MAP_FAILED) return mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  uintptr_t start = reinterpret_cast<uintptr_t>(reserved);
+  uintptr_t aligned = (start + kLargePage - 1) / kLargePage * kLargePage;
+  void* view = mmap(reinterpret_cast<void*>(aligned), size, PROT_READ, MAP_PRIVATE | MAP_FIXED,
+                    fd, 0);
+  if (view == MAP_FAILED) {
+    munmap(reserved, size + kLargePage);
+    return mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  }
+  // The reservation around the mapping is given back.
+  if (aligned > start) munmap(reserved, aligned - start);
+  size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  uintptr_t end = aligned + (size + page - 1) / page * page;
+  uintptr_t reservedEnd = start + size + kLargePage;
+  if (reservedEnd > end) munmap(reinterpret_cast<void*>(end), reservedEnd - end);
+  return view;
+}
+
 uint8_t inputBuffer[4096];
 size_t inputEnd = 0;
 size_t inputAt = 0;
@@ -772,14 +813,31 @@ OpenStatus InputFile::Open(const std::string& path) {
   handle_ = fd;
   id_ = IdentityOfStat(status);
   fileSize_ = static_cast<uint64_t>(status.st_size);
+  opened_ = CurrentStamp();
   return OpenStatus::kOk;
+}
+
+InputFile::Stamp InputFile::CurrentStamp() const {
+  Stamp stamp;
+  struct stat status;
+  if (fstat(static_cast<int>(handle_), &status) == 0) {
+#ifdef __APPLE__
+    long nanoseconds = status.st_mtimespec.tv_nsec;
+#else
+    long nanoseconds = status.st_mtim.tv_nsec;
+#endif
+    stamp.size = static_cast<uint64_t>(status.st_size);
+    stamp.modified = static_cast<uint64_t>(status.st_mtime) * 1000000000u +
+                     static_cast<uint64_t>(nanoseconds);
+  }
+  return stamp;
 }
 
 LoadStatus InputFile::Load() {
   if (fileSize_ == 0) return LoadStatus::kOk;
   if (fileSize_ > SIZE_MAX) return LoadStatus::kOutOfMemory;
   size_t size = static_cast<size_t>(fileSize_);
-  void* view = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, static_cast<int>(handle_), 0);
+  void* view = MapAligned(size, static_cast<int>(handle_));
   if (view != MAP_FAILED) {
     data_ = static_cast<const uint8_t*>(view);
     size_ = size;
@@ -940,7 +998,6 @@ void OutputFile::Abandon() {
 }
 
 void* AllocateLarge(size_t bytes) {
-  constexpr size_t kLargePage = size_t{2} << 20;
   if (bytes < kLargePage) {
     void* memory = mmap(nullptr, bytes == 0 ? 1 : bytes, PROT_READ | PROT_WRITE,
                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -963,7 +1020,6 @@ void* AllocateLarge(size_t bytes) {
 }
 
 void FreeLarge(void* memory, size_t bytes) {
-  constexpr size_t kLargePage = size_t{2} << 20;
   if (memory == nullptr) return;
   size_t length = bytes < kLargePage ? (bytes == 0 ? 1 : bytes)
                                      : (bytes + kLargePage - 1) / kLargePage * kLargePage;

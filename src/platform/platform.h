@@ -110,17 +110,29 @@ class InputFile {
   size_t size() const { return size_; }
   FileId id() const { return id_; }
 
-  // True once reading the file failed after Load, because another program made it shorter or
-  // the device failed. The bytes concerned then read as zeros, so the caller must not trust
-  // what it built from them.
+  // True once reading the file failed after Load, because the device failed or another
+  // program shortened the file (the bytes concerned then read as zeros), or when the file's
+  // size or modification time is no longer what it was at Open. Either way the caller must
+  // not trust what it built from the bytes.
   bool failed() const;
 
  private:
   friend class OutputFile;
   void MarkFailed();
 
+  // The file's size and modification time, as the system reports them.
+  struct Stamp {
+    uint64_t size = 0;
+    uint64_t modified = 0;
+    bool operator!=(const Stamp& other) const {
+      return size != other.size || modified != other.modified;
+    }
+  };
+  Stamp CurrentStamp() const;
+
   intptr_t handle_ = -1;  // a descriptor, or a HANDLE on Windows
   FileId id_;
+  Stamp opened_;
   uint64_t fileSize_ = 0;
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;

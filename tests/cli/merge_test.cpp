@@ -343,27 +343,4 @@ TEST(Merge, DamagedFrameStopsTheMergeAfterTheFramesBeforeIt) {
   }
 }
 
-TEST(Merge, FailedWriteIsReportedAndLeavesNoPartialFile) {
-  if (RunsWindowsProgram()) GTEST_SKIP() << "needs /dev/full and a POSIX shell's file size limit";
-  ScratchDir dir;
-  glagen::SampleFile baseFile = Generate(30, 20, 40, 2000, "base");
-  WriteSample(dir / "base.gla", baseFile);
-  WriteSample(dir / "donor.gla", Generate(31, 20, 40, 2000, "donor", &baseFile));
-
-  // A full device.
-  RunResult full = RunBonesplice(dir.path(), {"base.gla", "donor.gla"}, "/dev/full\n");
-  EXPECT_EQ(full.output, MergeConsole(40) + "\nError: cannot write output file /dev/full.");
-  EXPECT_EQ(full.status, 0);
-  EXPECT_TRUE(fs::exists("/dev/full")) << "a device named as output is not removed";
-
-  // A file size limit of 8 KiB: the write fails part way and the partial file is removed.
-  RunResult limited = RunProcess("/bin/sh", dir.path(),
-                                 {"-c", "trap '' XFSZ; ulimit -f 16; exec \"$0\" \"$@\"",
-                                  ProgramPath(), "base.gla", "donor.gla"},
-                                 "out.gla\n");
-  EXPECT_EQ(limited.output, MergeConsole(40) + "\nError: cannot write output file out.gla.");
-  EXPECT_EQ(limited.status, 0);
-  EXPECT_FALSE(fs::exists(dir / "out.gla"));
-}
-
 }  // namespace

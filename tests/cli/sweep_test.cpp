@@ -99,7 +99,7 @@ RunResult RunLimited(const fs::path& dir, const std::vector<std::string>& args,
 std::string DamageMessage(bool second, Damage damage) {
   MergeOutcome outcome;
   outcome.error = MergeError::kDamaged;
-  outcome.inSecondFile = second;
+  outcome.inDonor = second;
   outcome.damage = damage;
   return messages::MergeFailure(outcome, "out.gla");
 }
@@ -113,10 +113,11 @@ std::vector<std::string> FixedMergeMessages() {
         bonesplice::HeaderCheck::kBoneCountsDiffer}) {
     texts.push_back(messages::HeaderCheckMessage(check));
   }
-  const Damage damages[] = {Damage::kEndsInHeader,        Damage::kOffsetTablePastEnd,
-                            Damage::kSkeletonAfterFrames, Damage::kSkeletonShort,
-                            Damage::kFramesPastEnd,       Damage::kBoneArrayAfterEnd,
-                            Damage::kBoneArrayPastEnd,    Damage::kBoneArrayPartialEntry};
+  const Damage damages[] = {Damage::kEndsInHeader,         Damage::kOffsetTablePastEnd,
+                            Damage::kSkeletonAfterFrames,  Damage::kSkeletonOutsideBlock,
+                            Damage::kSkeletonShort,        Damage::kFramesPastEnd,
+                            Damage::kBoneArrayAfterEnd,    Damage::kBoneArrayPastEnd,
+                            Damage::kBoneArrayPartialEntry};
   for (bool second : {false, true}) {
     for (Damage damage : damages) texts.push_back(DamageMessage(second, damage));
   }

@@ -1,5 +1,8 @@
 #include "samples.h"
 
+#include <fstream>
+#include <stdexcept>
+
 #include "app/messages.h"
 #include "format/bytes.h"
 #include "run_program.h"
@@ -33,6 +36,20 @@ std::string MergeConsole(uint32_t donorFrames) {
   std::string text = Banner() + bonesplice::messages::kPrompt;
   for (uint32_t i = 0; i + 1 < donorFrames; ++i) text += "\nEditing frame " + std::to_string(i);
   return text;
+}
+
+void WriteWithHole(const std::filesystem::path& path, std::vector<uint8_t> bytes, uint64_t at,
+                   uint64_t holeBytes) {
+  for (size_t field : {kFrameArrayAt, kBoneArrayAt, kSkeletonAt, kEofAt}) {
+    uint64_t offset = WordAt(bytes, field);
+    if (offset >= at) PatchWord(bytes, field, static_cast<uint32_t>(offset + holeBytes));
+  }
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(at));
+  file.seekp(static_cast<std::streamoff>(at + holeBytes));
+  file.write(reinterpret_cast<const char*>(bytes.data() + at),
+             static_cast<std::streamsize>(bytes.size() - at));
+  if (!file) throw std::runtime_error("cannot write " + path.string());
 }
 
 void PatchWord(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {

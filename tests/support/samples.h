@@ -22,6 +22,12 @@ glagen::SampleFile Generate(uint64_t seed, uint32_t bones, uint32_t frames, uint
 // line for each appended donor frame.
 std::string MergeConsole(uint32_t donorFrames);
 
+// Writes bytes, an encoded file, to path with a hole of holeBytes zeros before the byte at
+// offset at: every header offset at or past it moves by holeBytes. The hole takes no disk
+// space where the file system allows (a sparse file).
+void WriteWithHole(const std::filesystem::path& path, std::vector<uint8_t> bytes, uint64_t at,
+                   uint64_t holeBytes);
+
 // Overwrites the 32-bit little-endian word at offset.
 void PatchWord(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);
 uint32_t WordAt(const std::vector<uint8_t>& bytes, size_t offset);

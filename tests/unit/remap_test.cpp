@@ -39,9 +39,7 @@ std::vector<uint8_t> AppendedBytes(const BoneArrays& arrays, const RemapState& s
 RemapResult RemapAndRewrite(uint8_t* records, uint32_t count, uint32_t fields,
                             const BoneArrays& arrays, RemapState& state) {
   RemapResult result = RemapFrames(records, count, fields, arrays, state);
-  for (uint32_t f = 0; f < result.framesDone; ++f) {
-    RewriteFrame(records + size_t{f} * fields * 3, fields, state.remapTable);
-  }
+  RewriteFrames(records, result.framesDone, fields, state.remapTable);
   return result;
 }
 

@@ -1,0 +1,279 @@
+// The real program against what a hostile user or environment can hand it: inputs that are not
+// files, closed standard streams, control bytes, names that lead to a source, layouts and
+// counts that lie, files past 2 GiB, names outside ASCII, and inputs shortened during the run.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/messages.h"
+#include "format/bytes.h"
+#include "process.h"
+#include "reference_merge.h"
+#include "run_program.h"
+#include "samples.h"
+
+namespace {
+
+using namespace testing_support;
+namespace messages = bonesplice::messages;
+namespace fs = std::filesystem;
+
+#define SKIP_UNDER_WINDOWS_PROGRAM(why) \
+  if (RunsWindowsProgram()) GTEST_SKIP() << why
+
+// base.gla and donor.gla with the same four bones in different orders.
+class Hostile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    baseFile = Generate(50, 4, 5, 40, "base", nullptr, 0, false, 0.2);
+    base = WriteSample(dir / "base.gla", baseFile);
+    donorFile = Generate(51, 4, 6, 40, "donor", &baseFile, 0.3, true, 0.2);
+    donor = WriteSample(dir / "donor.gla", donorFile);
+  }
+
+  RunResult Merge(const std::string& outputName, bool optimize = false) {
+    std::vector<std::string> args = {"base.gla", "donor.gla"};
+    if (optimize) args.push_back("-o");
+    return RunBonesplice(dir.path(), args, outputName + "\n");
+  }
+
+  size_t Entries() const {
+    return static_cast<size_t>(std::distance(fs::directory_iterator(dir.path()), {}));
+  }
+
+  ScratchDir dir;
+  glagen::SampleFile baseFile;
+  glagen::SampleFile donorFile;
+  std::vector<uint8_t> base;
+  std::vector<uint8_t> donor;
+};
+
+TEST_F(Hostile, InputsThatAreNotRegularFilesAreRefusedInEveryMode) {
+  struct Case {
+    const char* label;
+    std::string base;
+    std::string donor;
+    std::string message;
+    bool posixOnly;
+  };
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);  // no writer: opening it must not hang
+  fs::create_directory(dir / "folder");
+  const Case cases[] = {
+      {"a FIFO as base", "fifo", "donor.gla", messages::NotRegular(false), true},
+      {"a folder as donor", "base.gla", "folder", messages::NotRegular(true), true},
+      {"the null device as base", "/dev/null", "donor.gla", messages::NotRegular(false), true},
+      {"NUL as donor", "base.gla", "NUL", messages::NotRegular(true), false},
+      {"CON as base", "CON", "donor.gla", messages::NotRegular(false), false},
+  };
+  for (const Case& c : cases) {
+    if (c.posixOnly == RunsWindowsProgram()) continue;
+    for (const char* mode : {"-o", "-l"}) {
+      SCOPED_TRACE(std::string(c.label) + " " + mode);
+      RunResult run = RunBonesplice(dir.path(), {c.base, c.donor, mode}, "out.gla\n");
+      EXPECT_EQ(run.output, Banner() + c.message);
+      EXPECT_EQ(run.status, 0);
+    }
+  }
+  EXPECT_FALSE(fs::exists(dir / "out.gla"));
+  EXPECT_FALSE(fs::exists(dir / "bone.log"));
+}
+
+TEST_F(Hostile, ClosedStandardStreamsNeitherMisleadNorStopTheProgram) {
+  SKIP_UNDER_WINDOWS_PROGRAM("descriptors are closed with POSIX calls");
+  // With standard input closed the base file must not take its place.
+  ProcessOptions closedInput;
+  closedInput.closeInput = true;
+  Process noInput(dir.path(), {"base.gla", "donor.gla"}, closedInput);
+  RunResult refused = noInput.Finish();
+  EXPECT_EQ(refused.output, Banner() + messages::kPrompt + messages::kNoOutputName);
+  EXPECT_EQ(refused.status, 0);
+  EXPECT_EQ(Entries(), 2u) << "nothing is created";
+
+  // A console whose reader is gone before the first line: the merge is done all the same.
+  for (bool optimize : {false, true}) {
+    ProcessOptions gone;
+    gone.closeOutputEarly = true;
+    std::vector<std::string> args = {"base.gla", "donor.gla"};
+    if (optimize) args.push_back("-o");
+    Process process(dir.path(), args, gone);
+    process.Write("out.gla\n");
+    RunResult run = process.Finish();
+    EXPECT_FALSE(run.signaled);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(ReadFileBytes(dir / "out.gla"), reference::ReferenceMerge(base, donor, optimize));
+  }
+}
+
+TEST_F(Hostile, ControlBytesNeverReachTheConsoleRaw) {
+  // A base bone whose name would clear the screen and break the message in two.
+  glagen::SampleFile tricky = baseFile;
+  tricky.bones[2].name = "arm\x1B[2J\nhand\x7F";
+  WriteSample(dir / "base.gla", tricky);
+  RunResult run = Merge("out.gla");
+  EXPECT_EQ(run.output, Banner() + messages::kPrompt +
+                            "\nError: second file has no bone named arm\\x1B[2J\\x0Ahand\\x7F.");
+  EXPECT_EQ(run.status, 0);
+
+  // An output name holding a control byte, a NUL among them, is refused before anything is made.
+  WriteSample(dir / "base.gla", baseFile);
+  fs::remove(dir / "out.gla");
+  for (const std::string& name : {std::string("out\x01.gla"), std::string("out\0.gla", 8),
+                                  std::string("\x1B[31mred.gla")}) {
+    RunResult refused = Merge(name);
+    EXPECT_EQ(refused.output, Banner() + messages::kPrompt + messages::kOutputHasControl);
+    EXPECT_EQ(refused.status, 0);
+    EXPECT_EQ(Entries(), 2u);
+  }
+}
+
+TEST_F(Hostile, NamesThatLeadToASourceAreRefusedWithTheSourceUnharmed) {
+  fs::create_hard_link(dir / "base.gla", dir / "hard.gla");
+  std::vector<std::string> names = {"./donor.gla", "hard.gla"};
+  if (RunsWindowsProgram()) {
+    names.insert(names.end(), {"BASE.GLA", ".\\donor.gla", "Donor.Gla"});
+  } else {
+    fs::create_symlink("donor.gla", dir / "soft.gla");
+    names.push_back("soft.gla");
+  }
+  for (const std::string& name : names) {
+    RunResult run = Merge(name);
+    EXPECT_EQ(run.output, Banner() + messages::kPrompt + messages::kOutputIsSource) << name;
+    EXPECT_EQ(run.status, 0) << name;
+  }
+  // bone.log as another name of a source: nothing is appended to it.
+  fs::create_hard_link(dir / "donor.gla", dir / "bone.log");
+  RunResult list = RunBonesplice(dir.path(), {"base.gla", "donor.gla", "-l"});
+  EXPECT_EQ(list.output, Banner() + messages::kLogIsSource);
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(ReadFileBytes(dir / "base.gla"), base);
+  EXPECT_EQ(ReadFileBytes(dir / "donor.gla"), donor);
+}
+
+TEST_F(Hostile, DeviceNamesAsTheOutputAreRefusedOnWindows) {
+  if (!RunsWindowsProgram()) GTEST_SKIP() << "device names are Windows names";
+  for (const char* name : {"AUX", "con.gla", "NUL", "com1", "LPT3.txt"}) {
+    RunResult run = Merge(name);
+    EXPECT_EQ(run.output, Banner() + messages::kPrompt + messages::kOutputIsDevice) << name;
+    EXPECT_EQ(run.status, 0) << name;
+  }
+}
+
+TEST_F(Hostile, NamesOutsideAsciiWorkAsTyped) {
+  fs::rename(dir / "base.gla", dir / u8"Jos\u00e9.gla");
+  fs::rename(dir / "donor.gla", dir / u8"\u0141\u00f3d\u017a \u6b69\u304f.gla");
+  const std::string output = u8"r\u00e9sum\u00e9-\u00fcber.gla";
+  RunResult run = RunBonesplice(dir.path(), {u8"Jos\u00e9.gla", u8"\u0141\u00f3d\u017a \u6b69\u304f.gla", "-o"},
+                                output + "\n");
+  EXPECT_EQ(run.output, MergeConsole(6));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(ReadFileBytes(dir / output), reference::ReferenceMerge(base, donor, true));
+}
+
+// A donor whose frames and entries lie past 2 GiB, behind a hole that costs no disk space.
+TEST_F(Hostile, BlocksPastTwoGibibytesAreRead) {
+  constexpr uint64_t kHole = uint64_t{2200} << 20;
+  WriteWithHole(dir / "donor.gla", donor, WordAt(donor, kFrameArrayAt), kHole);
+  ASSERT_GT(fs::file_size(dir / "donor.gla"), uint64_t{1} << 31);
+  for (bool optimize : {false, true}) {
+    RunResult run = Merge("out.gla", optimize);
+    EXPECT_EQ(run.output, MergeConsole(6));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(ReadFileBytes(dir / "out.gla"), reference::ReferenceMerge(base, donor, optimize));
+  }
+}
+
+TEST_F(Hostile, LayoutsAndCountsThatLieAreRefused) {
+  struct Case {
+    const char* label;
+    uint32_t frameArrayOffset;    // 0: as encoded
+    uint32_t skeletonInfoOffset;  // 0: as encoded
+    uint64_t extraEntries;        // zero entries added in a hole at the end of the bone array
+    std::string message;
+  };
+  uint32_t skeleton = WordAt(base, kSkeletonAt);
+  std::string outside = messages::Damaged(
+      "first", "its skeleton does not lie between its bone offset table and its frame array");
+  const Case cases[] = {
+      {"frames laid over the skeleton", skeleton, 0, 0, outside},
+      {"skeleton inside the bone offset table", 0, skeleton - 4, 0, outside},
+      {"skeleton inside the header", 0, 60, 0, outside},
+      {"more entries than a 24-bit index names", 0, 0, (uint64_t{1} << 24) - 39,
+       messages::kTooLarge},
+      // Two entries would be appended where only one more fits.
+      {"base and appended entries past the limit", 0, 0, (uint64_t{1} << 24) - 41,
+       messages::kTooLarge},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::vector<uint8_t> lying = base;
+    if (c.frameArrayOffset != 0) PatchWord(lying, kFrameArrayAt, c.frameArrayOffset);
+    if (c.skeletonInfoOffset != 0) PatchWord(lying, kSkeletonAt, c.skeletonInfoOffset);
+    uint64_t eof = WordAt(lying, kEofAt) + c.extraEntries * 14;
+    PatchWord(lying, kEofAt, static_cast<uint32_t>(eof));
+    WriteFileBytes(dir / "base.gla", lying);
+    fs::resize_file(dir / "base.gla", eof);
+    RunResult run = Merge("out.gla");
+    size_t error = run.output.find("\nError");
+    EXPECT_EQ(run.output.substr(error == std::string::npos ? 0 : error), c.message);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(fs::file_size(dir / "out.gla"), 0u);
+  }
+}
+
+TEST_F(Hostile, ListModeOutOfMemoryEndsWithAMessage) {
+  SKIP_UNDER_WINDOWS_PROGRAM("the memory limit is set with ulimit");
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves more address space than the limit";
+#endif
+  // One bone with 16 million children: its child list needs more memory than the limit allows.
+  glagen::SampleFile fan = baseFile;
+  fan.bones.resize(1);
+  fan.bones[0].children.assign(16u << 20, 0);
+  fan.frames.clear();
+  WriteSample(dir / "fan.gla", fan);
+  ProcessOptions limited;
+  limited.shellPrefix = "ulimit -v 131072";
+  Process process(dir.path(), {"fan.gla", "donor.gla", "-l"}, limited);
+  RunResult run = process.Finish();
+  EXPECT_FALSE(run.signaled);
+  EXPECT_EQ(run.output, Banner() + messages::HeaderCheckMessage(bonesplice::HeaderCheck::kBoneCountsDiffer) +
+                            messages::kDumpOutOfMemory);
+  EXPECT_EQ(run.status, 0);
+}
+
+// A file another program shortens between the prompt and the merge reads as missing bytes, not
+// as a crash.
+TEST_F(Hostile, AnInputShortenedDuringTheRunIsReportedAsUnreadable) {
+  SKIP_UNDER_WINDOWS_PROGRAM("a mapped file cannot be shortened on Windows");
+  struct Case {
+    const char* file;
+    bool donorFile;
+  };
+  // Files of many pages, so that the pages cut away are read as well as a last one cut short.
+  baseFile = Generate(52, 4, 800, 8000, "base");
+  donorFile = Generate(53, 4, 800, 8000, "donor", &baseFile, 0.3, true);
+  for (const Case& c : {Case{"donor.gla", true}, Case{"base.gla", false}}) {
+    SCOPED_TRACE(c.file);
+    base = WriteSample(dir / "base.gla", baseFile);
+    donor = WriteSample(dir / "donor.gla", donorFile);
+    Process process(dir.path(), {"base.gla", "donor.gla", "-o"});
+    ASSERT_TRUE(process.WaitFor(messages::kPrompt));
+    // The header and skeleton stay; the frames and entries are gone.
+    const std::vector<uint8_t>& bytes = c.donorFile ? donor : base;
+    ASSERT_EQ(truncate((dir / c.file).c_str(), WordAt(bytes, kFrameArrayAt) + 1), 0);
+    process.Write("out.gla\n");
+    RunResult run = process.Finish();
+    EXPECT_FALSE(run.signaled);
+    EXPECT_EQ(run.output.substr(run.output.rfind("\nError")), messages::CannotRead(c.donorFile));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(fs::file_size(dir / "out.gla"), 0u);
+    EXPECT_TRUE(NamesStartingWith(dir.path(), "out.gla.").empty());
+  }
+}
+
+}  // namespace

@@ -1,0 +1,164 @@
+// The output as the name at the prompt shows it: never partial, whatever ends the run, with its
+// permissions and links kept. POSIX only: these tests stop the program with signals and limits.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/messages.h"
+#include "process.h"
+#include "run_program.h"
+#include "samples.h"
+
+namespace {
+
+using namespace testing_support;
+namespace messages = bonesplice::messages;
+namespace fs = std::filesystem;
+
+// A pair large enough that writing the merge takes a while: about 20 MB of output.
+class Output : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (RunsWindowsProgram()) GTEST_SKIP() << "signals, limits and links are POSIX";
+    glagen::SampleFile baseFile = Generate(60, 70, 2000, 400000, "base", nullptr, 0, false, 0.2);
+    base = WriteSample(dir / "base.gla", baseFile);
+    donor = WriteSample(dir / "donor.gla",
+                        Generate(61, 70, 4000, 400000, "donor", &baseFile, 0.3, true, 0.2));
+  }
+
+  std::vector<std::string> Args(bool optimize) const {
+    std::vector<std::string> args = {"base.gla", "donor.gla"};
+    if (optimize) args.push_back("-o");
+    return args;
+  }
+
+  void ExpectSourcesUnchanged() const {
+    EXPECT_EQ(ReadFileBytes(dir / "base.gla"), base);
+    EXPECT_EQ(ReadFileBytes(dir / "donor.gla"), donor);
+  }
+
+  ScratchDir dir;
+  std::vector<uint8_t> base;
+  std::vector<uint8_t> donor;
+};
+
+TEST_F(Output, AMergeKilledAtAnyMomentLeavesTheOutputEmptyOrWhole) {
+  for (bool optimize : {false, true}) {
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(RunBonesplice(dir.path(), Args(optimize), "whole.gla\n").status, 1);
+    auto undisturbed = std::chrono::steady_clock::now() - start;
+    std::vector<uint8_t> whole = ReadFileBytes(dir / "whole.gla");
+    int empty = 0, complete = 0;
+    // Moments spread from the start of the run to a little past the end of an undisturbed one.
+    for (int moment = 0; moment < 12; ++moment) {
+      auto delay = undisturbed * moment / 10;
+      fs::remove(dir / "out.gla");
+      Process process(dir.path(), Args(optimize));
+      ASSERT_TRUE(process.WaitFor(messages::kPrompt));
+      process.Write("out.gla\n");
+      std::this_thread::sleep_for(delay);
+      process.Signal(SIGKILL);
+      process.Finish();
+      // Killed before the name was read, there is no output at all.
+      std::vector<uint8_t> left;
+      if (fs::exists(dir / "out.gla")) left = ReadFileBytes(dir / "out.gla");
+      if (left.empty()) {
+        ++empty;
+      } else {
+        ++complete;
+        ASSERT_EQ(left, whole) << "killed at moment " << moment;
+      }
+      for (const std::string& temp : NamesStartingWith(dir.path(), "out.gla.bonesplice-")) {
+        fs::remove(dir / temp);  // only a kill that cannot be caught leaves one behind
+      }
+    }
+    ExpectSourcesUnchanged();
+    RecordProperty(optimize ? "empty with -o" : "empty", empty);
+    RecordProperty(optimize ? "whole with -o" : "whole", complete);
+  }
+}
+
+TEST_F(Output, SignalsToEndRemoveTheTemporaryAndEndTheProgramAsTheyWould) {
+  for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(number);
+    bool caughtWriting = false;
+    // The signal must come while the temporary exists; a run that ends first is tried again.
+    for (int attempt = 0; attempt < 20 && !caughtWriting; ++attempt) {
+      Process process(dir.path(), Args(attempt % 2 == 1));
+      ASSERT_TRUE(process.WaitFor(messages::kPrompt));
+      process.Write("out.gla\n");
+      ASSERT_TRUE(process.WaitFor(messages::Progress(0)));
+      // Until the temporary appears, or the output is there already.
+      auto start = std::chrono::steady_clock::now();
+      while (NamesStartingWith(dir.path(), "out.gla.bonesplice-").empty() &&
+             fs::file_size(dir / "out.gla") == 0 &&
+             std::chrono::steady_clock::now() - start < std::chrono::seconds(2)) {
+        std::this_thread::yield();
+      }
+      process.Signal(number);
+      RunResult run = process.Finish();
+      if (!run.signaled) continue;  // it had finished
+      caughtWriting = true;
+      EXPECT_EQ(run.status, 128 + number);
+      EXPECT_TRUE(NamesStartingWith(dir.path(), "out.gla.").empty());
+      EXPECT_EQ(fs::file_size(dir / "out.gla"), 0u);
+    }
+    EXPECT_TRUE(caughtWriting);
+  }
+  ExpectSourcesUnchanged();
+}
+
+TEST_F(Output, TheReplacedOutputKeepsItsPermissionsAndItsLink) {
+  // An output with permissions of its own, reached through a symbolic link from another folder.
+  fs::create_directory(dir / "store");
+  WriteFileBytes(dir / "store/target.gla", {1, 2, 3});
+  ASSERT_EQ(chmod((dir / "store/target.gla").c_str(), 0640), 0);
+  fs::create_symlink("store/target.gla", dir / "out.gla");
+  RunResult run = RunBonesplice(dir.path(), Args(false), "out.gla\n");
+  ASSERT_EQ(run.status, 1);
+  EXPECT_TRUE(fs::is_symlink(dir / "out.gla"));
+  ASSERT_EQ(RunBonesplice(dir.path(), Args(false), "plain.gla\n").status, 1);
+  EXPECT_EQ(ReadFileBytes(dir / "store/target.gla"), ReadFileBytes(dir / "plain.gla"));
+  struct stat status;
+  ASSERT_EQ(stat((dir / "store/target.gla").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  EXPECT_TRUE(NamesStartingWith(dir / "store", "target.gla.").empty());
+  EXPECT_TRUE(NamesStartingWith(dir.path(), "out.gla.").empty());
+}
+
+TEST_F(Output, AFailedWriteLeavesNoPartialDataUnderAnyName) {
+  // A file-size limit of 8 KiB, reached through a symbolic link and a hard link.
+  WriteFileBytes(dir / "target.gla", {9});
+  fs::create_symlink("target.gla", dir / "soft.gla");
+  fs::create_hard_link(dir / "target.gla", dir / "hard.gla");
+  ProcessOptions limited;
+  limited.shellPrefix = "ulimit -f 16";
+  for (const char* name : {"soft.gla", "hard.gla", "out.gla"}) {
+    SCOPED_TRACE(name);
+    Process process(dir.path(), Args(false), limited);
+    process.Write(std::string(name) + "\n");
+    RunResult run = process.Finish();
+    EXPECT_EQ(run.output.substr(run.output.rfind("\nError")), messages::CannotWriteOutput(name));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(fs::file_size(dir / name), 0u);  // through a link: the file it leads to
+    EXPECT_TRUE(fs::is_symlink(dir / "soft.gla"));
+  }
+  for (const char* name : {"out.gla", "target.gla"}) {
+    EXPECT_TRUE(NamesStartingWith(dir.path(), std::string(name) + ".").empty());
+  }
+  // A full device is written in place and left as it is.
+  RunResult full = RunBonesplice(dir.path(), Args(false), "/dev/full\n");
+  EXPECT_EQ(full.output.substr(full.output.rfind("\nError")),
+            messages::CannotWriteOutput("/dev/full"));
+  EXPECT_EQ(full.status, 0);
+  ExpectSourcesUnchanged();
+}
+
+}  // namespace

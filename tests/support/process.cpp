@@ -1,0 +1,125 @@
+#include "process.h"
+
+#if BONESPLICE_TESTS_FORK
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace testing_support {
+
+Process::Process(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                 const ProcessOptions& options) {
+  int in[2], out[2];
+  if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe failed");
+  if (options.closeOutputEarly) {
+    close(out[0]);
+    out[0] = -1;
+  }
+  std::vector<std::string> words = {"/bin/sh", "-c", options.shellPrefix + "\nexec \"$0\" \"$@\"",
+                                    ProgramPath()};
+  words.insert(words.end(), args.begin(), args.end());
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    dup2(in[0], STDIN_FILENO);
+    dup2(out[1], STDOUT_FILENO);
+    close(in[0]), close(in[1]), close(out[1]);
+    if (out[0] >= 0) close(out[0]);
+    if (options.closeInput) close(STDIN_FILENO);
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  input_ = in[1];
+  output_ = out[0];
+  signal(SIGPIPE, SIG_IGN);
+  reader_ = std::thread([this] { ReadOutput(); });
+}
+
+void Process::ReadOutput() {
+  char buffer[4096];
+  for (;;) {
+    ssize_t n = output_ < 0 ? 0 : read(output_, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (n <= 0) {
+      ended_ = true;
+      changed_.notify_all();
+      return;
+    }
+    text_.append(buffer, static_cast<size_t>(n));
+    changed_.notify_all();
+  }
+}
+
+Process::~Process() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    Finish();
+  }
+}
+
+bool Process::WaitFor(const std::string& text) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [&] { return ended_ || text_.find(text) != std::string::npos; });
+  return text_.find(text) != std::string::npos;
+}
+
+void Process::Write(const std::string& input) {
+  size_t written = 0;
+  while (input_ >= 0 && written < input.size()) {
+    ssize_t n = write(input_, input.data() + written, input.size() - written);
+    if (n <= 0) break;
+    written += static_cast<size_t>(n);
+  }
+}
+
+void Process::Signal(int number) {
+  kill(pid_, number);
+}
+
+RunResult Process::Finish() {
+  if (input_ >= 0) close(input_);
+  input_ = -1;
+  if (reader_.joinable()) reader_.join();
+  if (output_ >= 0) close(output_);
+  output_ = -1;
+  int status = 0;
+  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+  pid_ = -1;
+  RunResult result;
+  result.output = text_;
+  if (WIFSIGNALED(status)) {
+    result.signaled = true;
+    result.status = 128 + WTERMSIG(status);
+  } else {
+    result.status = WEXITSTATUS(status);
+  }
+  return result;
+}
+
+}  // namespace testing_support
+#endif
+
+namespace testing_support {
+
+std::vector<std::string> NamesStartingWith(const std::filesystem::path& dir,
+                                           const std::string& prefix) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    std::string name = entry.path().filename().string();
+    if (name.compare(0, prefix.size(), prefix) == 0) names.push_back(name);
+  }
+  return names;
+}
+
+}  // namespace testing_support
