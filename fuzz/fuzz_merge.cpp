@@ -27,6 +27,8 @@ bool IsSoundOutput(const std::vector<uint8_t>& bytes) {
          layout.entryCount <= kMaxBoneDataEntries;
 }
 
+// Plain merges go to an output that takes its header again, as a file does, optimized ones to
+// one written once, as a stream is; the two ways of writing must give the same bytes.
 MergeOutcome MergeOnce(const MemoryFile& base, const MemoryFile& donor, bool optimize) {
   MergePlan plan;
   MergeOutcome planned = PlanMerge(base.view(), donor.view(), plan);
@@ -40,11 +42,12 @@ MergeOutcome MergeOnce(const MemoryFile& base, const MemoryFile& donor, bool opt
     Require(first == framesDone, "progress lines count up from 0");
     framesDone += count;
   };
-  MemoryOutput output(base.view());
+  MemoryOutput output(base.view(), !optimize);
   MergeOutcome outcome = RunMerge(plan, base.view(), donor.view(), output, options);
   Require(outcome.error != MergeError::kWriteFailed, "a memory output takes every byte");
   if (outcome.error != MergeError::kNone) {
-    Require(!output.begun && output.bytes.empty(), "a refused merge writes nothing");
+    Require(!optimize || (!output.begun && output.bytes.empty()),
+            "a merge refused for its frames writes nothing to a stream");
     return outcome;
   }
   Require(framesDone == uint64_t{plan.donor.header.frameCount} - 1, "one progress line a frame");

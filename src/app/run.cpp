@@ -132,6 +132,10 @@ class FileOutput : public MergeOutput {
   bool CopyFromBase(uint64_t offset, uint64_t length) override {
     return file_.CopyFrom(base_, offset, length);
   }
+  bool CanRewriteHeader() const override { return file_.seekable(); }
+  bool RewriteHeader(const uint8_t* data, size_t size) override {
+    return file_.RewriteStart(data, size);
+  }
 
  private:
   platform::OutputFile& file_;

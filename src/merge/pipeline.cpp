@@ -21,7 +21,7 @@ constexpr uint64_t kFramesPerBatch = 64;
 // A batch never holds more bytes than this, however many bones the files have.
 constexpr uint64_t kBatchBytes = uint64_t{1} << 20;
 // Appended entries gathered from the donor before they are written.
-constexpr size_t kEntriesPerChunk = 4096;
+constexpr size_t kEntriesPerChunk = 1024;
 constexpr size_t kGatherAhead = 32;
 
 MergeOutcome Failed(MergeError error, bool inDonor = false) {
@@ -153,10 +153,11 @@ class FrameBatches {
 };
 
 // Re-points every donor frame to append, reporting each finished frame in order, and stops at
-// the first frame that cannot be.
+// the first frame that cannot be. With an output, each batch of frames is written as soon as it
+// is re-pointed, while its remap slots are still at hand.
 MergeOutcome CollectSecondFileFrames(const MergePlan& plan, ByteView donor,
                                      const BoneArrays& arrays, const MergeOptions& options,
-                                     RemapState& state) {
+                                     RemapState& state, MergeOutput* output) {
   FrameBatches batches(plan, donor);
   uint32_t fields = plan.donor.header.boneCount;
   for (uint64_t done = 0; done < batches.framesToAppend();) {
@@ -174,13 +175,29 @@ MergeOutcome CollectSecondFileFrames(const MergePlan& plan, ByteView donor,
       return outcome;
     }
     if (result.status == RemapStatus::kTooLarge) return Failed(MergeError::kTooLarge);
+    if (output != nullptr) {
+      RewriteFrames(batches.data(), count, fields, state.remapTable);
+      if (!output->Write(batches.data(), count * batches.frameBytes())) {
+        return Failed(MergeError::kWriteFailed);
+      }
+    }
   }
   return {};
 }
 
-bool WriteHeader(MergeOutput& output, const AnimHeader& header) {
-  std::array<uint8_t, kHeaderSize> bytes = EncodeHeader(header);
-  return output.Write(bytes.data(), bytes.size());
+// Writes the donor frames once all are re-pointed: reordered again a batch at a time, rewritten
+// and written.
+bool WriteSecondFileFrames(const MergePlan& plan, ByteView donor, const RemapState& state,
+                           MergeOutput& output) {
+  FrameBatches batches(plan, donor);
+  uint32_t fields = plan.donor.header.boneCount;
+  for (uint64_t done = 0; done < batches.framesToAppend();) {
+    uint32_t count = batches.Load(done);
+    RewriteFrames(batches.data(), count, fields, state.remapTable);
+    if (!output.Write(batches.data(), count * batches.frameBytes())) return false;
+    done += count;
+  }
+  return true;
 }
 
 // The appended entries, gathered from the donor's bone array in chunks.
@@ -205,56 +222,74 @@ bool WriteAppendedEntries(const BoneArrays& arrays, const AppendedEntryList& app
   return true;
 }
 
-// Writes the output header, whose offsets describe the blocks as they follow one another, and
-// then the blocks back to back: the base's copied, the donor frames re-pointed a batch at a
-// time, the appended entries gathered.
-MergeOutcome WriteMergedFile(const MergePlan& plan, ByteView donor, const BoneArrays& arrays,
-                             const RemapState& state, MergeOutput& output) {
+// The output header, whose offsets describe the blocks as they follow one another, for a merge
+// that appends appended entries; nullopt when the format cannot describe the output.
+std::optional<AnimHeader> OutputHeader(const MergePlan& plan, uint32_t appended) {
   const FileLayout& base = plan.base;
-  FrameBatches batches(plan, donor);
-  uint64_t baseFrameBytes = base.frameBytes * base.header.frameCount;
+  uint64_t framesToAppend = plan.donor.header.frameCount - uint64_t{1};
   uint64_t skeletonInfoOffset = kHeaderSize + base.offsetTableBytes;
   uint64_t frameArrayOffset = skeletonInfoOffset + base.skeletonBytes;
-  uint64_t boneArrayOffset =
-      frameArrayOffset + baseFrameBytes + batches.framesToAppend() * batches.frameBytes();
-  uint64_t eofOffset = boneArrayOffset + base.boneArrayBytes +
-                       uint64_t{state.appendedEntryList.count} * kBoneDataEntrySize;
-  uint64_t frameCount = uint64_t{base.header.frameCount} + batches.framesToAppend();
-  if (eofOffset > kMaxOffset || frameCount > kMaxOffset) return Failed(MergeError::kTooLarge);
-
+  uint64_t boneArrayOffset = frameArrayOffset + base.frameBytes * base.header.frameCount +
+                             framesToAppend * plan.donor.frameBytes;
+  uint64_t eofOffset =
+      boneArrayOffset + base.boneArrayBytes + uint64_t{appended} * kBoneDataEntrySize;
+  uint64_t frameCount = uint64_t{base.header.frameCount} + framesToAppend;
+  if (eofOffset > kMaxOffset || frameCount > kMaxOffset) return std::nullopt;
   AnimHeader header = base.header;
   header.frameCount = static_cast<uint32_t>(frameCount);
   header.skeletonInfoOffset = static_cast<uint32_t>(skeletonInfoOffset);
   header.frameArrayOffset = static_cast<uint32_t>(frameArrayOffset);
   header.boneArrayOffset = static_cast<uint32_t>(boneArrayOffset);
   header.eofOffset = static_cast<uint32_t>(eofOffset);
-
-  output.Begin();
-  bool written = WriteHeader(output, header) &&
-                 output.CopyFromBase(kHeaderSize, base.offsetTableBytes) &&
-                 output.CopyFromBase(base.header.skeletonInfoOffset, base.skeletonBytes) &&
-                 output.CopyFromBase(base.header.frameArrayOffset, baseFrameBytes);
-  uint32_t fields = plan.donor.header.boneCount;
-  for (uint64_t done = 0; written && done < batches.framesToAppend();) {
-    uint32_t count = batches.Load(done);
-    RewriteFrames(batches.data(), count, fields, state.remapTable);
-    written = output.Write(batches.data(), count * batches.frameBytes());
-    done += count;
-  }
-  written = written && output.CopyFromBase(base.header.boneArrayOffset, base.boneArrayBytes) &&
-            WriteAppendedEntries(arrays, state.appendedEntryList, output);
-  return written ? MergeOutcome{} : Failed(MergeError::kWriteFailed);
+  return header;
 }
 
-MergeOutcome Merge(const MergePlan& plan, ByteView base, ByteView donor, MergeOutput& output,
+// Writes the output front to back: the header, the base's blocks copied, the donor frames
+// re-pointed a batch at a time, the base's bone array and the appended entries gathered. An
+// output that can take its header again gets the frames in one pass and the header's final
+// end offset last; any other gets the frames after all of them are re-pointed.
+MergeOutcome Merge(const MergePlan& plan, ByteView baseFile, ByteView donor, MergeOutput& output,
                    const MergeOptions& options) {
-  BoneArrays arrays{base.data + plan.base.header.boneArrayOffset, plan.base.entryCount,
+  const FileLayout& base = plan.base;
+  BoneArrays arrays{baseFile.data + base.header.boneArrayOffset, base.entryCount,
                     donor.data + plan.donor.header.boneArrayOffset, plan.donor.entryCount};
   RemapState state;
   StartRemap(state, arrays, options.optimize, options.hashKey);
-  MergeOutcome collected = CollectSecondFileFrames(plan, donor, arrays, options, state);
-  if (collected.error != MergeError::kNone) return collected;
-  return WriteMergedFile(plan, donor, arrays, state, output);
+  bool onePass = output.CanRewriteHeader();
+  if (!onePass) {
+    MergeOutcome collected = CollectSecondFileFrames(plan, donor, arrays, options, state, nullptr);
+    if (collected.error != MergeError::kNone) return collected;
+  }
+  std::optional<AnimHeader> header = OutputHeader(plan, state.appendedEntryList.count);
+  if (!header) return Failed(MergeError::kTooLarge);
+
+  output.Begin();
+  std::array<uint8_t, kHeaderSize> headerBytes = EncodeHeader(*header);
+  if (!output.Write(headerBytes.data(), headerBytes.size()) ||
+      !output.CopyFromBase(kHeaderSize, base.offsetTableBytes) ||
+      !output.CopyFromBase(base.header.skeletonInfoOffset, base.skeletonBytes) ||
+      !output.CopyFromBase(base.header.frameArrayOffset, base.frameBytes * base.header.frameCount)) {
+    return Failed(MergeError::kWriteFailed);
+  }
+  if (onePass) {
+    MergeOutcome collected = CollectSecondFileFrames(plan, donor, arrays, options, state, &output);
+    if (collected.error != MergeError::kNone) return collected;
+  } else if (!WriteSecondFileFrames(plan, donor, state, output)) {
+    return Failed(MergeError::kWriteFailed);
+  }
+  if (!output.CopyFromBase(base.header.boneArrayOffset, base.boneArrayBytes) ||
+      !WriteAppendedEntries(arrays, state.appendedEntryList, output)) {
+    return Failed(MergeError::kWriteFailed);
+  }
+  if (onePass) {
+    header = OutputHeader(plan, state.appendedEntryList.count);
+    if (!header) return Failed(MergeError::kTooLarge);
+    headerBytes = EncodeHeader(*header);
+    if (!output.RewriteHeader(headerBytes.data(), headerBytes.size())) {
+      return Failed(MergeError::kWriteFailed);
+    }
+  }
+  return {};
 }
 
 template <typename Work>

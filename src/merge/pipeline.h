@@ -3,6 +3,7 @@
 // bone array, followed by the donor entries those frames use.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -78,13 +79,27 @@ class MergeOutput {
   virtual bool Write(const uint8_t* data, size_t size) = 0;
   // Writes length bytes of the base file from offset.
   virtual bool CopyFromBase(uint64_t offset, uint64_t length) = 0;
+  // True when the first bytes written can be written again at the end, as a file's can. The
+  // merge then writes each donor frame as soon as it is re-pointed and the header's final
+  // end offset last; otherwise it re-points every frame before it writes the first byte.
+  virtual bool CanRewriteHeader() const { return false; }
+  // Writes size bytes again at the start of the output.
+  virtual bool RewriteHeader(const uint8_t*, size_t) { return false; }
 };
 
-// A merged file kept in memory.
+// A merged file kept in memory; rewritable as a file unless asked to be written once, as a
+// stream is.
 class MemoryOutput : public MergeOutput {
  public:
-  explicit MemoryOutput(ByteView base) : base_(base) {}
+  explicit MemoryOutput(ByteView base, bool rewritable = true)
+      : base_(base), rewritable_(rewritable) {}
   void Begin() override { begun = true; }
+  bool CanRewriteHeader() const override { return rewritable_; }
+  bool RewriteHeader(const uint8_t* data, size_t size) override {
+    if (!rewritable_ || size > bytes.size()) return false;
+    std::copy(data, data + size, bytes.begin());
+    return true;
+  }
   bool Write(const uint8_t* data, size_t size) override {
     bytes.insert(bytes.end(), data, data + size);
     return true;
@@ -97,6 +112,7 @@ class MemoryOutput : public MergeOutput {
 
  private:
   ByteView base_;
+  bool rewritable_;
 };
 
 struct MergeOptions {
@@ -106,10 +122,10 @@ struct MergeOptions {
   std::function<void(uint32_t first, uint32_t count)> onFramesDone;
 };
 
-// Merges the files that PlanMerge accepted into plan. Every donor frame is re-pointed before
-// the first byte is written, so a merge that fails for its frames (a bad index, an output too
-// large) writes nothing; only a failed write leaves part of the output written. Memory stays
-// within the remap tables and a few buffers: blocks are copied or streamed from the inputs.
+// Merges the files that PlanMerge accepted into plan. A merge that fails may leave part of the
+// output written (on an output that cannot rewrite its header, only a failed write does); the
+// caller discards it. Memory stays within the remap tables and a few buffers: blocks are
+// copied or streamed from the inputs.
 MergeOutcome RunMerge(const MergePlan& plan, ByteView base, ByteView donor, MergeOutput& output,
                       const MergeOptions& options);
 

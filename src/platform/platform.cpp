@@ -34,7 +34,7 @@ namespace bonesplice::platform {
 namespace {
 
 // Bytes gathered before a write to the output reaches the system.
-constexpr size_t kOutputBuffer = size_t{256} << 10;
+constexpr size_t kOutputBuffer = size_t{128} << 10;
 constexpr char kTempInfix[] = ".bonesplice-";
 constexpr int kTempAttempts = 16;
 
@@ -566,6 +566,16 @@ bool OutputFile::CopyFrom(InputFile& input, uint64_t offset, uint64_t length) {
   return Write(input.data() + offset, static_cast<size_t>(length));
 }
 
+bool OutputFile::RewriteStart(const uint8_t* data, size_t size) {
+  if (!Flush()) return false;
+  OVERLAPPED at{};  // offset 0; the handle is not overlapped, so the write completes here
+  DWORD written = 0;
+  HANDLE handle = AsHandle(tempHandle_ != -1 ? tempHandle_ : handle_);
+  bool done = WriteFile(handle, data, static_cast<DWORD>(size), &written, &at) && written == size;
+  failed_ = failed_ || !done;
+  return done;
+}
+
 void OutputFile::CloseTemp() {
   if (tempHandle_ == -1) return;
   CloseHandle(AsHandle(tempHandle_));
@@ -948,6 +958,14 @@ bool OutputFile::CopyFrom(InputFile& input, uint64_t offset, uint64_t length) {
   if (length == 0) return true;
 #endif
   return Write(input.data() + offset, static_cast<size_t>(length));
+}
+
+bool OutputFile::RewriteStart(const uint8_t* data, size_t size) {
+  if (!Flush()) return false;
+  int fd = static_cast<int>(tempHandle_ != -1 ? tempHandle_ : handle_);
+  ssize_t written = pwrite(fd, data, size, 0);
+  failed_ = failed_ || written != static_cast<ssize_t>(size);
+  return !failed_;
 }
 
 void OutputFile::CloseTemp() {

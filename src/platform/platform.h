@@ -170,6 +170,10 @@ class OutputFile {
   // Writes length bytes of input from offset, inside the system where it can copy between
   // files without the bytes passing through this process.
   bool CopyFrom(InputFile& input, uint64_t offset, uint64_t length);
+  // True when what is written goes to a regular file, whose first bytes can be written again.
+  bool seekable() const { return regular_; }
+  // Writes size bytes again at the start of what was written.
+  bool RewriteStart(const uint8_t* data, size_t size);
   // Flushes and closes what was written and, for a temporary, gives it the output's
   // permissions and renames it over the output. False when any of it failed; the output then
   // keeps what it held before Begin.
