@@ -70,8 +70,8 @@ std::string CannotRead(bool donor) {
   return std::string("\nError: cannot read ") + FileWord(donor) + " file.";
 }
 
-std::string Damaged(const char* which, const std::string& what) {
-  return std::string("\nError: ") + which + " file is damaged: " + what + ".";
+std::string Damaged(bool donor, const std::string& what) {
+  return std::string("\nError: ") + FileWord(donor) + " file is damaged: " + what + ".";
 }
 
 std::string MissingBone(const std::string& name) {
@@ -79,7 +79,7 @@ std::string MissingBone(const std::string& name) {
 }
 
 std::string BadFrameIndex(uint64_t frame, uint32_t index, uint64_t count) {
-  return Damaged("second", "frame " + std::to_string(frame) + " refers to bone data entry " +
+  return Damaged(true, "frame " + std::to_string(frame) + " refers to bone data entry " +
                                std::to_string(index) + " of " + std::to_string(count));
 }
 
@@ -122,7 +122,7 @@ std::string MergeFailure(const MergeOutcome& outcome, const std::string& outputN
     case MergeError::kHeaderCheck:
       return HeaderCheckMessage(outcome.headerCheck);
     case MergeError::kDamaged:
-      return Damaged(FileWord(outcome.inDonor), DamageText(outcome.damage));
+      return Damaged(outcome.inDonor, DamageText(outcome.damage));
     case MergeError::kNoDonorFrames:
       return kSecondHasNoFrames;
     case MergeError::kNoBones:
@@ -147,9 +147,9 @@ const char* HeaderCheckMessage(HeaderCheck check) {
   switch (check) {
     case HeaderCheck::kOk:
       return "";
-    case HeaderCheck::kFirstNotAnimation:
+    case HeaderCheck::kBaseNotAnimation:
       return "\nError, first file is not a .gla animation file.";
-    case HeaderCheck::kSecondNotAnimation:
+    case HeaderCheck::kDonorNotAnimation:
       return "\nError, second file is not a .gla animation file.";
     case HeaderCheck::kBoneCountsDiffer:
       return "\nError: can only merge frames from files with same number of bones.";

@@ -39,7 +39,7 @@ std::string NotRegular(bool donor);
 std::string CannotCreateOutput(const std::string& name);
 std::string CannotWriteOutput(const std::string& name);
 std::string CannotRead(bool donor);
-std::string Damaged(const char* which, const std::string& what);
+std::string Damaged(bool donor, const std::string& what);
 std::string MissingBone(const std::string& name);
 std::string BadFrameIndex(uint64_t frame, uint32_t index, uint64_t count);
 std::string Progress(uint32_t frame);

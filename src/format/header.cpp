@@ -50,8 +50,8 @@ std::array<uint8_t, kHeaderSize> EncodeHeader(const AnimHeader& header) {
 }
 
 HeaderCheck CheckHeaders(const AnimHeader& base, const AnimHeader& donor) {
-  if (!IsAnimationIdent(base.ident)) return HeaderCheck::kFirstNotAnimation;
-  if (!IsAnimationIdent(donor.ident)) return HeaderCheck::kSecondNotAnimation;
+  if (!IsAnimationIdent(base.ident)) return HeaderCheck::kBaseNotAnimation;
+  if (!IsAnimationIdent(donor.ident)) return HeaderCheck::kDonorNotAnimation;
   if (base.boneCount != donor.boneCount) return HeaderCheck::kBoneCountsDiffer;
   return HeaderCheck::kOk;
 }

@@ -41,7 +41,7 @@ bool ReadHeader(ByteView file, AnimHeader& header);
 // The 100 bytes of header as the file holds them (text fields without their NULs).
 std::array<uint8_t, kHeaderSize> EncodeHeader(const AnimHeader& header);
 
-enum class HeaderCheck { kOk, kFirstNotAnimation, kSecondNotAnimation, kBoneCountsDiffer };
+enum class HeaderCheck { kOk, kBaseNotAnimation, kDonorNotAnimation, kBoneCountsDiffer };
 
 // Decides whether two headers can be merged: both idents read "2LGA" letter case aside, and
 // the bone counts are equal. Reports the first test that fails.

@@ -28,9 +28,4 @@ FileLayout DecodeLayout(ByteView file);
 // True when count frames from frameArrayOffset lie inside the file.
 bool FramesFit(const FileLayout& layout, uint64_t count);
 
-// The view of length bytes at offset, which must lie inside file.
-inline ByteView Slice(ByteView file, uint64_t offset, uint64_t length) {
-  return {file.data + offset, static_cast<size_t>(length)};
-}
-
 }  // namespace bonesplice

@@ -181,9 +181,6 @@ class OutputFile {
   // Drops what was written: removes the temporary, or empties a regular file written in place.
   void Abandon();
 
-  bool inPlace() const { return tempHandle_ == -1; }
-  const std::string& tempPath() const { return tempPath_; }
-
  private:
   bool Flush();
   bool WriteOut(const uint8_t* data, size_t size);

@@ -197,7 +197,7 @@ TEST_F(Hostile, LayoutsAndCountsThatLieAreRefused) {
   };
   uint32_t skeleton = WordAt(base, kSkeletonAt);
   std::string outside = messages::Damaged(
-      "first", "its skeleton does not lie between its bone offset table and its frame array");
+      false, "its skeleton does not lie between its bone offset table and its frame array");
   const Case cases[] = {
       {"frames laid over the skeleton", skeleton, 0, 0, outside},
       {"skeleton inside the bone offset table", 0, skeleton - 4, 0, outside},

@@ -95,11 +95,11 @@ RunResult RunLimited(const fs::path& dir, const std::vector<std::string>& args,
   return testing_support::RunProcess("/bin/sh", dir, shellArgs, input);
 }
 
-// The message that names damage in the first (base) or second (donor) file.
-std::string DamageMessage(bool second, Damage damage) {
+// The message that names damage in the base or the donor.
+std::string DamageMessage(bool inDonor, Damage damage) {
   MergeOutcome outcome;
   outcome.error = MergeError::kDamaged;
-  outcome.inDonor = second;
+  outcome.inDonor = inDonor;
   outcome.damage = damage;
   return messages::MergeFailure(outcome, "out.gla");
 }
@@ -109,7 +109,7 @@ std::string DamageMessage(bool second, Damage damage) {
 std::vector<std::string> FixedMergeMessages() {
   std::vector<std::string> texts;
   for (auto check :
-       {bonesplice::HeaderCheck::kFirstNotAnimation, bonesplice::HeaderCheck::kSecondNotAnimation,
+       {bonesplice::HeaderCheck::kBaseNotAnimation, bonesplice::HeaderCheck::kDonorNotAnimation,
         bonesplice::HeaderCheck::kBoneCountsDiffer}) {
     texts.push_back(messages::HeaderCheckMessage(check));
   }
@@ -118,8 +118,8 @@ std::vector<std::string> FixedMergeMessages() {
                             Damage::kSkeletonShort,        Damage::kFramesPastEnd,
                             Damage::kBoneArrayAfterEnd,    Damage::kBoneArrayPastEnd,
                             Damage::kBoneArrayPartialEntry};
-  for (bool second : {false, true}) {
-    for (Damage damage : damages) texts.push_back(DamageMessage(second, damage));
+  for (bool inDonor : {false, true}) {
+    for (Damage damage : damages) texts.push_back(DamageMessage(inDonor, damage));
   }
   texts.push_back(messages::kSecondHasNoFrames);
   texts.push_back(messages::kNoBones);
@@ -130,7 +130,7 @@ std::vector<std::string> FixedMergeMessages() {
 // Messages that name a bone or a frame; the part before the name or number is fixed.
 std::vector<std::string> MergeMessagePrefixes() {
   std::string missing = messages::MissingBone("");
-  std::string badIndex = messages::Damaged("second", "frame ");
+  std::string badIndex = messages::Damaged(true, "frame ");
   return {missing.substr(0, missing.size() - 1), badIndex.substr(0, badIndex.size() - 1)};
 }
 
@@ -223,7 +223,7 @@ class Sweep {
     }
     bool checkMessage = rest.empty();
     for (auto check :
-         {bonesplice::HeaderCheck::kFirstNotAnimation, bonesplice::HeaderCheck::kSecondNotAnimation,
+         {bonesplice::HeaderCheck::kBaseNotAnimation, bonesplice::HeaderCheck::kDonorNotAnimation,
           bonesplice::HeaderCheck::kBoneCountsDiffer}) {
       checkMessage = checkMessage || rest == messages::HeaderCheckMessage(check);
     }
@@ -303,9 +303,9 @@ TEST(DamagedFiles, DamageIsNamed) {
   uint32_t baseEnd = static_cast<uint32_t>(pair.base.size());
   const Case cases[] = {
       {"empty base", false, 0, kNoField, 0,
-       messages::HeaderCheckMessage(bonesplice::HeaderCheck::kFirstNotAnimation)},
+       messages::HeaderCheckMessage(bonesplice::HeaderCheck::kBaseNotAnimation)},
       {"donor of three bytes", true, 3, kNoField, 0,
-       messages::HeaderCheckMessage(bonesplice::HeaderCheck::kSecondNotAnimation)},
+       messages::HeaderCheckMessage(bonesplice::HeaderCheck::kDonorNotAnimation)},
       {"base ending before its bone count", false, 60, kNoField, 0,
        messages::HeaderCheckMessage(bonesplice::HeaderCheck::kBoneCountsDiffer)},
       {"base ending in its last header field", false, 99, kNoField, 0,

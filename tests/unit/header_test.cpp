@@ -88,13 +88,13 @@ TEST(Header, CheckReportsTheFirstFailingTest) {
   const Case cases[] = {
       {"2LGA", "2LGA", 53, HeaderCheck::kOk},
       {"2lga", "2LgA", 53, HeaderCheck::kOk},
-      {"2LGB", "2LGA", 53, HeaderCheck::kFirstNotAnimation},
-      {"2L\0A", "2LGA", 53, HeaderCheck::kFirstNotAnimation},
-      {"2LGA", "2LGB", 53, HeaderCheck::kSecondNotAnimation},
-      {"2LGA", "2L\0A", 53, HeaderCheck::kSecondNotAnimation},
+      {"2LGB", "2LGA", 53, HeaderCheck::kBaseNotAnimation},
+      {"2L\0A", "2LGA", 53, HeaderCheck::kBaseNotAnimation},
+      {"2LGA", "2LGB", 53, HeaderCheck::kDonorNotAnimation},
+      {"2LGA", "2L\0A", 53, HeaderCheck::kDonorNotAnimation},
       {"2LGA", "2LGA", 54, HeaderCheck::kBoneCountsDiffer},
-      {"XXXX", "XXXX", 54, HeaderCheck::kFirstNotAnimation},
-      {"2LGA", "3LGA", 54, HeaderCheck::kSecondNotAnimation},
+      {"XXXX", "XXXX", 54, HeaderCheck::kBaseNotAnimation},
+      {"2LGA", "3LGA", 54, HeaderCheck::kDonorNotAnimation},
   };
   for (const Case& c : cases) {
     AnimHeader base = HeaderOfBytes(HeaderBytes(c.baseIdent, 53, 0x3F800000u));
