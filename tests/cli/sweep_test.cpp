@@ -352,9 +352,9 @@ void SweepCuts(bool cutDonor) {
   Sweep sweep;
   const std::vector<uint8_t>& whole = cutDonor ? pair.donor : pair.base;
   // Under wine a run of the Windows program takes about a tenth of a second, so that every
-  // length of both files would add several minutes to its test stage: it gets every third
+  // length of both files would add several minutes to its test stage: it gets every fifth
   // length. The step is odd, so that both merge modes still take turns.
-  const size_t step = testing_support::RunsWindowsProgram() ? 3 : 1;
+  const size_t step = testing_support::RunsWindowsProgram() ? 5 : 1;
   for (size_t length = 0; length < whole.size(); length += step) {
     std::vector<uint8_t> piece = Cut(whole, length);
     sweep.Write(cutDonor ? pair.base : piece, cutDonor ? piece : pair.donor);
