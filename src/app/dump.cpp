@@ -1,5 +1,6 @@
 #include "app/dump.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
@@ -67,10 +68,22 @@ const char* BoneName(const BoneTable& table, uint32_t index) {
   return index < table.bones.size() ? table.bones[index].name : kNoSuchBone;
 }
 
+// A value as "%f" shows it; a non-finite one as "inf", "-inf", "nan" or "-nan" on every system,
+// where C libraries differ in the sign they show for a NaN.
+void AppendFloat(ReportWriter& out, float value, const char* after) {
+  if (std::isfinite(value)) {
+    out.Append("%f%s", double{value}, after);
+    return;
+  }
+  const char* text = std::isnan(value) ? (std::signbit(value) ? "-nan" : "nan")
+                                       : (value < 0 ? "-inf" : "inf");
+  out.Append("%s%s", text, after);
+}
+
 void AppendMatrix(ReportWriter& out, const float* matrix) {
   for (int row = 0; row < 3; ++row) {
     out.Append("\n");
-    for (int column = 0; column < 4; ++column) out.Append("%f ", double{matrix[row * 4 + column]});
+    for (int column = 0; column < 4; ++column) AppendFloat(out, matrix[row * 4 + column], " ");
   }
 }
 
@@ -102,7 +115,8 @@ void AppendReport(ReportWriter& out, const AnimHeader& header, const BoneTable& 
   out.Append("\n");
   out.Append("\nNumber of bones: %d", static_cast<int>(header.boneCount));
   out.Append("\nNumber of frames: %d", static_cast<int>(header.frameCount));
-  out.Append("\nScale: %f\n\n", double{header.scale});
+  out.Append("\nScale: ");
+  AppendFloat(out, header.scale, "\n\n");
   // The reader never returns more than header.boneCount bones, so every index fits 32 bits.
   for (size_t i = 0; i < table.bones.size(); ++i) AppendBone(out, table, static_cast<uint32_t>(i));
   if (table.wholeBoneCount < header.boneCount) {

@@ -1,7 +1,10 @@
+#include <string>
+#include <vector>
+
 #include "app/run.h"
 #include "platform/platform.h"
 
 int main(int argc, char* argv[]) {
   bonesplice::platform::PrepareProcess();
-  return bonesplice::RunProgram(bonesplice::platform::Arguments(argc, argv));
+  return bonesplice::RunProgram(std::vector<std::string>(argv, argv + argc));
 }

@@ -15,9 +15,8 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-// windows.h first: shellapi.h needs its types.
+// windows.h first: io.h is the C library's, for the handle behind a stream.
 #include <io.h>
-#include <shellapi.h>
 #else
 #include <fcntl.h>
 #include <signal.h>
@@ -308,16 +307,9 @@ void PrepareProcess() {
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
-std::vector<std::string> Arguments(int argc, char** argv) {
-  int count = 0;
-  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+std::vector<std::string> WideArguments(int argc, wchar_t** argv) {
   std::vector<std::string> arguments;
-  if (wide == nullptr) {
-    for (int i = 0; i < argc; ++i) arguments.emplace_back(argv[i]);
-    return arguments;
-  }
-  for (int i = 0; i < count; ++i) arguments.push_back(Narrow(wide[i], wcslen(wide[i])));
-  LocalFree(wide);
+  for (int i = 0; i < argc; ++i) arguments.push_back(Narrow(argv[i], wcslen(argv[i])));
   return arguments;
 }
 
@@ -758,10 +750,6 @@ void PrepareProcess() {
     sigemptyset(&action.sa_mask);
     sigaction(end, &action, nullptr);
   }
-}
-
-std::vector<std::string> Arguments(int argc, char** argv) {
-  return std::vector<std::string>(argv, argv + argc);
 }
 
 void WriteStandardOutput(const std::string& text) {

@@ -35,9 +35,9 @@ namespace bonesplice::platform {
 // output's temporary file before they end the program as they would have.
 void PrepareProcess();
 
-// The command-line arguments, argv[0] included, as UTF-8 (read from the wide command line on
-// Windows, so that names outside the active code page survive).
-std::vector<std::string> Arguments(int argc, char** argv);
+// Windows: the wide command-line arguments of wmain, argv[0] included, as UTF-8, so that names
+// outside the active code page survive.
+std::vector<std::string> WideArguments(int argc, wchar_t** argv);
 
 // 64 bits that differ from run to run and cannot be guessed by whoever wrote the input files.
 uint64_t RandomKey();
