@@ -7,25 +7,12 @@
 
 #include "format/bytes.h"
 #include "format/header.h"
-#include "format/layout.h"
 #include "fuzz_input.h"
 #include "merge/pipeline.h"
 #include "reference_merge.h"
 
 namespace bonesplice::fuzz {
 namespace {
-
-// True when bytes are a file whose header describes exactly the blocks that follow it.
-bool IsSoundOutput(const std::vector<uint8_t>& bytes) {
-  FileLayout layout = DecodeLayout({bytes.data(), bytes.size()});
-  const AnimHeader& h = layout.header;
-  return layout.wholeHeader && h.eofOffset == bytes.size() &&
-         h.skeletonInfoOffset == kHeaderSize + layout.offsetTableBytes &&
-         h.frameArrayOffset >= h.skeletonInfoOffset &&
-         h.boneArrayOffset == h.frameArrayOffset + layout.frameBytes * h.frameCount &&
-         h.boneArrayOffset <= h.eofOffset && layout.boneArrayBytes % kBoneDataEntrySize == 0 &&
-         layout.entryCount <= kMaxBoneDataEntries;
-}
 
 // Plain merges go to an output that takes its header again, as a file does, optimized ones to
 // one written once, as a stream is; the two ways of writing must give the same bytes.
@@ -51,7 +38,7 @@ MergeOutcome MergeOnce(const MemoryFile& base, const MemoryFile& donor, bool opt
     return outcome;
   }
   Require(framesDone == uint64_t{plan.donor.header.frameCount} - 1, "one progress line a frame");
-  Require(IsSoundOutput(output.bytes), "the output's header describes its blocks");
+  Require(!reference::WhyUnsoundOutput(output.bytes), "the output's header describes its blocks");
   Require(output.bytes == reference::ReferenceMerge(base.bytes(), donor.bytes(), optimize),
           "the output is the reference merge's");
   // The output holds the base's skeleton in its own block: it can serve as a base in turn.

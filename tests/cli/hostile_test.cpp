@@ -177,7 +177,7 @@ TEST_F(Hostile, NamesOutsideAsciiWorkAsTyped) {
 // A donor whose frames and entries lie past 2 GiB, behind a hole that costs no disk space.
 TEST_F(Hostile, BlocksPastTwoGibibytesAreRead) {
   constexpr uint64_t kHole = uint64_t{2200} << 20;
-  WriteWithHole(dir / "donor.gla", donor, WordAt(donor, kFrameArrayAt), kHole);
+  WriteWithHole(dir / "donor.gla", donor, HeaderOf(donor).frameArrayOffset, kHole);
   ASSERT_GT(fs::file_size(dir / "donor.gla"), uint64_t{1} << 31);
   for (bool optimize : {false, true}) {
     RunResult run = Merge("out.gla", optimize);
@@ -195,7 +195,7 @@ TEST_F(Hostile, LayoutsAndCountsThatLieAreRefused) {
     uint64_t extraEntries;        // zero entries added in a hole at the end of the bone array
     std::string message;
   };
-  uint32_t skeleton = WordAt(base, kSkeletonAt);
+  uint32_t skeleton = HeaderOf(base).skeletonInfoOffset;
   std::string outside = messages::Damaged(
       false, "its skeleton does not lie between its bone offset table and its frame array");
   const Case cases[] = {
@@ -211,10 +211,12 @@ TEST_F(Hostile, LayoutsAndCountsThatLieAreRefused) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     std::vector<uint8_t> lying = base;
-    if (c.frameArrayOffset != 0) PatchWord(lying, kFrameArrayAt, c.frameArrayOffset);
-    if (c.skeletonInfoOffset != 0) PatchWord(lying, kSkeletonAt, c.skeletonInfoOffset);
-    uint64_t eof = WordAt(lying, kEofAt) + c.extraEntries * 14;
-    PatchWord(lying, kEofAt, static_cast<uint32_t>(eof));
+    uint64_t eof = HeaderOf(lying).eofOffset + c.extraEntries * 14;
+    EditHeader(lying, [&](bonesplice::AnimHeader& h) {
+      if (c.frameArrayOffset != 0) h.frameArrayOffset = c.frameArrayOffset;
+      if (c.skeletonInfoOffset != 0) h.skeletonInfoOffset = c.skeletonInfoOffset;
+      h.eofOffset = static_cast<uint32_t>(eof);
+    });
     WriteFileBytes(dir / "base.gla", lying);
     fs::resize_file(dir / "base.gla", eof);
     RunResult run = Merge("out.gla");
@@ -265,7 +267,7 @@ TEST_F(Hostile, AnInputShortenedDuringTheRunIsReportedAsUnreadable) {
     ASSERT_TRUE(process.WaitFor(messages::kPrompt));
     // The header and skeleton stay; the frames and entries are gone.
     const std::vector<uint8_t>& bytes = c.donorFile ? donor : base;
-    ASSERT_EQ(truncate((dir / c.file).c_str(), WordAt(bytes, kFrameArrayAt) + 1), 0);
+    ASSERT_EQ(truncate((dir / c.file).c_str(), HeaderOf(bytes).frameArrayOffset + 1), 0);
     process.Write("out.gla\n");
     RunResult run = process.Finish();
     EXPECT_FALSE(run.signaled);

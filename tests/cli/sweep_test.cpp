@@ -19,14 +19,7 @@
 #include "merge/pipeline.h"
 #include "reference_merge.h"
 #include "run_program.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define BONESPLICE_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define BONESPLICE_UNDER_ASAN 1
-#endif
-#endif
+#include "samples.h"
 
 namespace {
 
@@ -36,18 +29,6 @@ using bonesplice::Damage;
 using bonesplice::MergeError;
 using bonesplice::MergeOutcome;
 using testing_support::RunResult;
-
-// A sanitizer report aborts the program, so that it shows as a signal rather than as one of the
-// program's own exit statuses. AddressSanitizer reserves terabytes of address space for its
-// shadow memory, so the address-space limit applies only to builds without it.
-constexpr char kSanitizersAbort[] =
-    "export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}abort_on_error=1\" "
-    "UBSAN_OPTIONS=\"${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}abort_on_error=1\"; ";
-#ifdef BONESPLICE_UNDER_ASAN
-constexpr char kResourceLimits[] = "ulimit -t 20; ";
-#else
-constexpr char kResourceLimits[] = "ulimit -t 20; ulimit -v 393216; ";
-#endif
 
 // A damaged file of under a kilobyte gives a report of at most this many bytes per input byte,
 // plus a fixed part for the header blocks and the bone the file ends in.
@@ -79,20 +60,6 @@ SamplePair MakePair() {
   donorOptions.sharedShare = 0.4;
   glagen::SampleFile donor = glagen::GenerateSampleFile(donorOptions);
   return {glagen::EncodeSampleFile(base), glagen::EncodeSampleFile(donor)};
-}
-
-// Runs bonesplice in dir under the limits above.
-RunResult RunLimited(const fs::path& dir, const std::vector<std::string>& args,
-                     const std::string& input = "") {
-  // A Windows program is run directly: under wine the limits would bind wine, not the program.
-  if (testing_support::RunsWindowsProgram()) {
-    return testing_support::RunBonesplice(dir, args, input);
-  }
-  std::vector<std::string> shellArgs = {
-      "-c", std::string(kSanitizersAbort) + kResourceLimits + "exec \"$0\" \"$@\"",
-      testing_support::ProgramPath()};
-  shellArgs.insert(shellArgs.end(), args.begin(), args.end());
-  return testing_support::RunProcess("/bin/sh", dir, shellArgs, input);
 }
 
 // The message that names damage in the base or the donor.
@@ -148,23 +115,6 @@ bool IsKnownMergeMessage(const std::string& text) {
   return false;
 }
 
-// Why bytes are not a merged file whose header describes exactly the blocks it holds; nullopt
-// when they are.
-std::optional<std::string> UnsoundOutput(const std::vector<uint8_t>& bytes) {
-  if (bytes.size() < bonesplice::kHeaderSize) return "output shorter than a header";
-  auto field = [&](size_t offset) { return uint64_t{bonesplice::LoadU32(&bytes[offset])}; };
-  uint64_t frameCount = field(76), frameArray = field(80), boneCount = field(84);
-  uint64_t boneArray = field(88), skeleton = field(92), eof = field(96);
-  if (eof != bytes.size()) return "eofOffset " + std::to_string(eof) + " is not the output size";
-  if (skeleton != 100 + 4 * boneCount) return "skeleton does not follow the bone offset table";
-  if (frameArray < skeleton) return "frame array before the skeleton";
-  if (boneArray != frameArray + 3 * boneCount * frameCount) {
-    return "frames do not end at the bone array";
-  }
-  if (boneArray > eof || (eof - boneArray) % 14 != 0) return "bone array not whole entries";
-  return std::nullopt;
-}
-
 // The progress lines of a merge that appended some frames, numbered from 0.
 bool IsProgress(const std::string& text) {
   std::string expected;
@@ -180,7 +130,7 @@ class Sweep {
     fs::remove(scratch_ / "out.gla");
     std::vector<std::string> args = {"base.gla", "donor.gla"};
     if (optimize) args.push_back("-o");
-    RunResult run = RunLimited(scratch_.path(), args, "out.gla\n");
+    RunResult run = testing_support::RunLimited(scratch_.path(), args, "out.gla\n");
     std::string mode = optimize ? "merge -o" : "merge";
     if (run.signaled) return mode + ": killed by signal " + std::to_string(run.status - 128);
     std::string lead = testing_support::Banner() + messages::kPrompt;
@@ -197,7 +147,7 @@ class Sweep {
     if (run.status != 1) return mode + ": status " + std::to_string(run.status) + ": " + rest;
     if (!IsProgress(rest)) return mode + ": status 1 with text besides progress: " + rest;
     if (!fs::exists(out)) return mode + ": status 1 without an output";
-    if (auto problem = UnsoundOutput(testing_support::ReadFileBytes(out))) {
+    if (auto problem = reference::WhyUnsoundOutput(testing_support::ReadFileBytes(out))) {
       return mode + ": status 1 with an unsound output: " + *problem;
     }
     return std::nullopt;
@@ -207,7 +157,7 @@ class Sweep {
   // bounded size.
   std::optional<std::string> CheckList() {
     fs::remove(scratch_ / "bone.log");
-    RunResult run = RunLimited(scratch_.path(), {"base.gla", "donor.gla", "-l"});
+    RunResult run = testing_support::RunLimited(scratch_.path(), {"base.gla", "donor.gla", "-l"});
     if (run.signaled) return "list: killed by signal " + std::to_string(run.status - 128);
     std::string banner = testing_support::Banner();
     if (run.output.compare(0, banner.size(), banner) != 0) return "list: no banner";
@@ -280,68 +230,10 @@ TEST(DamagedFiles, SoundPairMerges) {
   for (bool optimize : {false, true}) {
     std::vector<std::string> args = {"base.gla", "donor.gla"};
     if (optimize) args.push_back("-o");
-    RunResult run = RunLimited(scratch.path(), args, "out.gla\n");
+    RunResult run = testing_support::RunLimited(scratch.path(), args, "out.gla\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(testing_support::ReadFileBytes(scratch / "out.gla"),
               reference::ReferenceMerge(pair.base, pair.donor, optimize));
-  }
-}
-
-// Some damages and the message each one is named by.
-TEST(DamagedFiles, DamageIsNamed) {
-  constexpr size_t kWhole = SIZE_MAX;
-  constexpr size_t kNoField = SIZE_MAX;
-  struct Case {
-    const char* what;
-    bool inDonor;
-    size_t cut;    // length the file is cut to, or kWhole
-    size_t field;  // offset of the header field changed, or kNoField
-    uint32_t value;
-    std::string message;
-  };
-  SamplePair pair = MakePair();
-  uint32_t baseEnd = static_cast<uint32_t>(pair.base.size());
-  const Case cases[] = {
-      {"empty base", false, 0, kNoField, 0,
-       messages::HeaderCheckMessage(bonesplice::HeaderCheck::kBaseNotAnimation)},
-      {"donor of three bytes", true, 3, kNoField, 0,
-       messages::HeaderCheckMessage(bonesplice::HeaderCheck::kDonorNotAnimation)},
-      {"base ending before its bone count", false, 60, kNoField, 0,
-       messages::HeaderCheckMessage(bonesplice::HeaderCheck::kBoneCountsDiffer)},
-      {"base ending in its last header field", false, 99, kNoField, 0,
-       DamageMessage(false, Damage::kEndsInHeader)},
-      {"donor ending in its last header field", true, 99, kNoField, 0,
-       DamageMessage(true, Damage::kEndsInHeader)},
-      {"base one byte short", false, pair.base.size() - 1, kNoField, 0,
-       DamageMessage(false, Damage::kBoneArrayPastEnd)},
-      {"donor one byte short", true, pair.donor.size() - 1, kNoField, 0,
-       DamageMessage(true, Damage::kBoneArrayPastEnd)},
-      {"base skeleton after frames", false, kWhole, 92, 0x7FFFFFFFu,
-       DamageMessage(false, Damage::kSkeletonAfterFrames)},
-      {"base with too many frames", false, kWhole, 76, 0x7FFFFFFFu,
-       DamageMessage(false, Damage::kFramesPastEnd)},
-      {"donor frames past its end", true, kWhole, 80, 0xFFFFFFFFu,
-       DamageMessage(true, Damage::kFramesPastEnd)},
-      {"donor bone array after its end", true, kWhole, 88, 0xFFFFFFFFu,
-       DamageMessage(true, Damage::kBoneArrayAfterEnd)},
-      {"base end inside an entry", false, kWhole, 96, baseEnd - 1,
-       DamageMessage(false, Damage::kBoneArrayPartialEntry)},
-      {"donor without frames", true, kWhole, 76, 0, messages::kSecondHasNoFrames},
-  };
-  testing_support::ScratchDir scratch;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    std::vector<uint8_t> file = c.inDonor ? pair.donor : pair.base;
-    if (c.cut != kWhole) file = Cut(file, c.cut);
-    if (c.field != kNoField) file = WithField(file, c.field, c.value);
-    testing_support::WriteFileBytes(scratch / "base.gla", c.inDonor ? pair.base : file);
-    testing_support::WriteFileBytes(scratch / "donor.gla", c.inDonor ? file : pair.donor);
-    fs::remove(scratch / "out.gla");
-    RunResult run = RunLimited(scratch.path(), {"base.gla", "donor.gla"}, "out.gla\n");
-    EXPECT_EQ(run.output, testing_support::Banner() + messages::kPrompt + c.message);
-    EXPECT_EQ(run.status, 0);
-    ASSERT_TRUE(fs::exists(scratch / "out.gla"));
-    EXPECT_EQ(fs::file_size(scratch / "out.gla"), 0u);
   }
 }
 

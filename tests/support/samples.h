@@ -1,12 +1,17 @@
-// Generated sample files for the command-line tests.
+// Sample files for the tests: generated with the project's own encoder, read with the
+// program's own header decoder, written as the program would meet them.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "format/bytes.h"
+#include "format/header.h"
 #include "glagen/sample.h"
+#include "run_program.h"
 
 namespace testing_support {
 
@@ -18,6 +23,17 @@ glagen::SampleFile Generate(uint64_t seed, uint32_t bones, uint32_t frames, uint
                             const std::string& name, const glagen::SampleFile* like = nullptr,
                             double sharedShare = 0, bool shuffle = false, double repeatShare = 0);
 
+inline bonesplice::ByteView ViewOf(const std::vector<uint8_t>& bytes) {
+  return {bytes.data(), bytes.size()};
+}
+
+// The header of an encoded file as the program reads it.
+bonesplice::AnimHeader HeaderOf(const std::vector<uint8_t>& bytes);
+
+// Changes the header of an encoded file of at least 100 bytes: edit gets the header as read,
+// and what it leaves there is encoded back.
+void EditHeader(std::vector<uint8_t>& bytes, const std::function<void(bonesplice::AnimHeader&)>& edit);
+
 // What the console shows for a merge that finishes: the banner, the prompt and one progress
 // line for each appended donor frame.
 std::string MergeConsole(uint32_t donorFrames);
@@ -28,16 +44,10 @@ std::string MergeConsole(uint32_t donorFrames);
 void WriteWithHole(const std::filesystem::path& path, std::vector<uint8_t> bytes, uint64_t at,
                    uint64_t holeBytes);
 
-// Overwrites the 32-bit little-endian word at offset.
-void PatchWord(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);
-uint32_t WordAt(const std::vector<uint8_t>& bytes, size_t offset);
-
-// Header field offsets.
-inline constexpr size_t kFrameCountAt = 76;
-inline constexpr size_t kFrameArrayAt = 80;
-inline constexpr size_t kBoneCountAt = 84;
-inline constexpr size_t kBoneArrayAt = 88;
-inline constexpr size_t kSkeletonAt = 92;
-inline constexpr size_t kEofAt = 96;
+// RunBonesplice under a CPU-time limit and, outside sanitizer builds, an address-space limit,
+// so that a hang or an allocation sized from a file's value fails the test; a sanitizer report
+// ends the program with a signal. The Windows program runs without limits.
+RunResult RunLimited(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                     const std::string& input = "");
 
 }  // namespace testing_support

@@ -5,12 +5,12 @@
 #include <cstring>
 
 #include "format/bytes.h"
-#include "views.h"
+#include "samples.h"
 
 namespace bonesplice {
 namespace {
 
-using testing_support::HeaderOfBytes;
+using testing_support::HeaderOf;
 using testing_support::ViewOf;
 
 std::vector<uint8_t> HeaderBytes(const char* ident, uint32_t boneCount, uint32_t scaleBits) {
@@ -39,7 +39,7 @@ TEST(Header, FieldsComeInFileOrder) {
   std::memcpy(&bytes[8], "walk", 4);
   const uint32_t words[] = {FloatBits(2.5f), 10, 452, 2, 470, 108, 526};
   for (size_t i = 0; i < 7; ++i) StoreU32(&bytes[72 + 4 * i], words[i]);
-  AnimHeader header = HeaderOfBytes(bytes);
+  AnimHeader header = HeaderOf(bytes);
   EXPECT_STREQ(header.ident, "2LGA");
   EXPECT_STREQ(header.name, "walk");
   EXPECT_EQ(header.scale, 2.5f);
@@ -54,7 +54,7 @@ TEST(Header, FieldsComeInFileOrder) {
 TEST(Header, NameFillingAllSixtyFourBytesEndsAtItsLastByte) {
   std::vector<uint8_t> bytes = HeaderBytes("2LGA", 1, 0x3F800000u);
   std::memset(&bytes[8], 'n', 64);
-  AnimHeader header = HeaderOfBytes(bytes);
+  AnimHeader header = HeaderOf(bytes);
   EXPECT_EQ(std::string(header.name), std::string(64, 'n'));
 }
 
@@ -97,8 +97,8 @@ TEST(Header, CheckReportsTheFirstFailingTest) {
       {"2LGA", "3LGA", 54, HeaderCheck::kDonorNotAnimation},
   };
   for (const Case& c : cases) {
-    AnimHeader base = HeaderOfBytes(HeaderBytes(c.baseIdent, 53, 0x3F800000u));
-    AnimHeader donor = HeaderOfBytes(HeaderBytes(c.donorIdent, c.donorBones, 0x3F800000u));
+    AnimHeader base = HeaderOf(HeaderBytes(c.baseIdent, 53, 0x3F800000u));
+    AnimHeader donor = HeaderOf(HeaderBytes(c.donorIdent, c.donorBones, 0x3F800000u));
     EXPECT_EQ(CheckHeaders(base, donor), c.expected) << c.baseIdent << " " << c.donorIdent;
   }
 }
@@ -106,8 +106,8 @@ TEST(Header, CheckReportsTheFirstFailingTest) {
 TEST(Header, TwoHeadersCutBeforeTheBoneCountPassTheCheck) {
   std::vector<uint8_t> cut = HeaderBytes("2LGA", 70, 0x3F800000u);
   cut.resize(80);
-  AnimHeader base = HeaderOfBytes(cut);
-  AnimHeader donor = HeaderOfBytes(cut);
+  AnimHeader base = HeaderOf(cut);
+  AnimHeader donor = HeaderOf(cut);
   EXPECT_EQ(base.boneCount, 0xFFFFFFFFu);
   EXPECT_EQ(CheckHeaders(base, donor), HeaderCheck::kOk);
 }

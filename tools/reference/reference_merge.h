@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace reference {
@@ -14,5 +16,10 @@ namespace reference {
 // appended.
 std::vector<uint8_t> ReferenceMerge(const std::vector<uint8_t>& base,
                                     const std::vector<uint8_t>& donor, bool optimize);
+
+// Why bytes are not a merged file laid out as the merge lays one out, its header describing
+// exactly the blocks it holds and its entries within what a 24-bit index names; nullopt when
+// they are one.
+std::optional<std::string> WhyUnsoundOutput(const std::vector<uint8_t>& bytes);
 
 }  // namespace reference
