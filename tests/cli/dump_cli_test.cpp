@@ -186,7 +186,7 @@ TEST(DumpCli, ABoneCountBeyondTheFileEndsTheReportWithWhatTheFileHolds) {
   std::vector<uint8_t> donor = glagen::EncodeSampleFile(DonorFile());
   EditHeader(donor, [](bonesplice::AnimHeader& h) { h.boneCount = 0xffffffffu; });
   WriteFileBytes(dir / "b.gla", donor);
-  RunResult run = RunBonesplice(dir.path(), {"a.gla", "b.gla", "-l"});
+  RunResult run = RunLimited(dir.path(), {"a.gla", "b.gla", "-l"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.output,
             Banner() + "\nError: can only merge frames from files with same number of bones.");

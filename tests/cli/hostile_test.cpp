@@ -12,7 +12,7 @@
 
 #include "app/messages.h"
 #include "format/bytes.h"
-#include "process.h"
+#include "steered_process.h"
 #include "reference_merge.h"
 #include "run_program.h"
 #include "samples.h"
@@ -36,10 +36,12 @@ class Hostile : public ::testing::Test {
     donor = WriteSample(dir / "donor.gla", donorFile);
   }
 
-  RunResult Merge(const std::string& outputName, bool optimize = false) {
+  // Damaged inputs are merged under the memory limit; the 2 GiB file needs more address space.
+  RunResult Merge(const std::string& outputName, bool optimize = false, bool limited = true) {
     std::vector<std::string> args = {"base.gla", "donor.gla"};
     if (optimize) args.push_back("-o");
-    return RunBonesplice(dir.path(), args, outputName + "\n");
+    return limited ? RunLimited(dir.path(), args, outputName + "\n")
+                   : RunBonesplice(dir.path(), args, outputName + "\n");
   }
 
   size_t Entries() const {
@@ -68,7 +70,6 @@ TEST_F(Hostile, InputsThatAreNotRegularFilesAreRefusedInEveryMode) {
       {"a folder as donor", "base.gla", "folder", messages::NotRegular(true), true},
       {"the null device as base", "/dev/null", "donor.gla", messages::NotRegular(false), true},
       {"NUL as donor", "base.gla", "NUL", messages::NotRegular(true), false},
-      {"CON as base", "CON", "donor.gla", messages::NotRegular(false), false},
   };
   for (const Case& c : cases) {
     if (c.posixOnly == RunsWindowsProgram()) continue;
@@ -180,7 +181,7 @@ TEST_F(Hostile, BlocksPastTwoGibibytesAreRead) {
   WriteWithHole(dir / "donor.gla", donor, HeaderOf(donor).frameArrayOffset, kHole);
   ASSERT_GT(fs::file_size(dir / "donor.gla"), uint64_t{1} << 31);
   for (bool optimize : {false, true}) {
-    RunResult run = Merge("out.gla", optimize);
+    RunResult run = Merge("out.gla", optimize, false);
     EXPECT_EQ(run.output, MergeConsole(6));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(ReadFileBytes(dir / "out.gla"), reference::ReferenceMerge(base, donor, optimize));

@@ -43,7 +43,7 @@ glagen::SampleFile TwoBoneFile(const std::string& name,
 RunResult Merge(const ScratchDir& dir, bool optimize) {
   std::vector<std::string> args = {"base.gla", "donor.gla"};
   if (optimize) args.push_back("-o");
-  return RunBonesplice(dir.path(), args, "out.gla\n");
+  return RunLimited(dir.path(), args, "out.gla\n");
 }
 
 // Base: 2 childless bones, 3 frames, entries B0..B3 (skeleton at 108, frames at 452, bone array
@@ -172,8 +172,8 @@ TEST(Merge, OffsetsDescribeTheOutputEvenForABaseWithGaps) {
   EXPECT_EQ(HeaderOf(out).eofOffset, out.size());
 }
 
-// Each refusal: its message after the prompt, status 0, and the output left empty. The runs
-// are under a memory limit, so that an allocation sized from a file's value fails the test.
+// Each refusal: its message after the prompt, status 0, and the output left empty. Every run
+// here is under the memory limit, so that an allocation sized from a file's value fails.
 TEST(Merge, RefusalsLeaveTheOutputEmpty) {
   using Bytes = std::vector<uint8_t>;
   auto edit = [](Bytes& file, const std::function<void(AnimHeader&)>& change) {
@@ -273,9 +273,7 @@ TEST(Merge, RefusalsLeaveTheOutputEmpty) {
     std::string message =
         c.message.empty() ? messages::MissingBone(donorFile.bones[0].name) : c.message;
     for (bool optimize : {false, true}) {
-      std::vector<std::string> args = {"base.gla", "donor.gla"};
-      if (optimize) args.push_back("-o");
-      RunResult run = RunLimited(dir.path(), args, "out.gla\n");
+      RunResult run = Merge(dir, optimize);
       EXPECT_EQ(run.output.substr(0, Banner().size()), Banner());
       std::string after = run.output.substr(std::min(run.output.size(), MergeConsole(1).size()));
       // Progress lines may come before a damaged frame is met.

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/messages.h"
-#include "process.h"
+#include "steered_process.h"
 #include "run_program.h"
 #include "samples.h"
 

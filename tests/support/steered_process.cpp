@@ -1,4 +1,4 @@
-#include "process.h"
+#include "steered_process.h"
 
 #if BONESPLICE_TESTS_FORK
 #include <signal.h>
