@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <string>
@@ -124,7 +125,7 @@ TEST_F(Hostile, ControlBytesNeverReachTheConsoleRaw) {
   WriteSample(dir / "base.gla", baseFile);
   fs::remove(dir / "out.gla");
   for (const std::string& name : {std::string("out\x01.gla"), std::string("out\0.gla", 8),
-                                  std::string("\x1B[31mred.gla")}) {
+                                  std::string("\x1B[31mred.gla"), std::string("del\x7F.gla")}) {
     RunResult refused = Merge(name);
     EXPECT_EQ(refused.output, Banner() + messages::kPrompt + messages::kOutputHasControl);
     EXPECT_EQ(refused.status, 0);
@@ -194,21 +195,25 @@ TEST_F(Hostile, LayoutsAndCountsThatLieAreRefused) {
     uint32_t frameArrayOffset;    // 0: as encoded
     uint32_t skeletonInfoOffset;  // 0: as encoded
     uint64_t extraEntries;        // zero entries added in a hole at the end of the bone array
-    std::string message;
+    bool oneFrameDonor;           // the donor appends nothing
+    std::string message;          // empty: the merge is done
   };
   uint32_t skeleton = HeaderOf(base).skeletonInfoOffset;
   std::string outside = messages::Damaged(
       false, "its skeleton does not lie between its bone offset table and its frame array");
+  const uint64_t kIndexLimit = uint64_t{1} << 24;  // the base holds 40 entries of its own
   const Case cases[] = {
-      {"frames laid over the skeleton", skeleton, 0, 0, outside},
-      {"skeleton inside the bone offset table", 0, skeleton - 4, 0, outside},
-      {"skeleton inside the header", 0, 60, 0, outside},
-      {"more entries than a 24-bit index names", 0, 0, (uint64_t{1} << 24) - 39,
-       messages::kTooLarge},
+      {"frames laid over the skeleton", skeleton, 0, 0, false, outside},
+      {"skeleton inside the bone offset table", 0, skeleton - 4, 0, false, outside},
+      {"skeleton inside the header", 0, 60, 0, false, outside},
+      {"as many entries as a 24-bit index names", 0, 0, kIndexLimit - 40, true, ""},
+      {"more entries than a 24-bit index names", 0, 0, kIndexLimit - 39, true, messages::kTooLarge},
       // Two entries would be appended where only one more fits.
-      {"base and appended entries past the limit", 0, 0, (uint64_t{1} << 24) - 41,
+      {"base and appended entries past the limit", 0, 0, kIndexLimit - 41, false,
        messages::kTooLarge},
   };
+  glagen::SampleFile oneFrame = donorFile;
+  oneFrame.frames.resize(1);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     std::vector<uint8_t> lying = base;
@@ -220,7 +225,15 @@ TEST_F(Hostile, LayoutsAndCountsThatLieAreRefused) {
     });
     WriteFileBytes(dir / "base.gla", lying);
     fs::resize_file(dir / "base.gla", eof);
+    WriteSample(dir / "donor.gla", c.oneFrameDonor ? oneFrame : donorFile);
     RunResult run = Merge("out.gla");
+    if (c.message.empty()) {
+      EXPECT_EQ(run.output, MergeConsole(1));
+      EXPECT_EQ(run.status, 1);
+      EXPECT_EQ(fs::file_size(dir / "out.gla"), eof);
+      fs::remove(dir / "out.gla");
+      continue;
+    }
     size_t error = run.output.find("\nError");
     EXPECT_EQ(run.output.substr(error == std::string::npos ? 0 : error), c.message);
     EXPECT_EQ(run.status, 0);
@@ -249,33 +262,65 @@ TEST_F(Hostile, ListModeOutOfMemoryEndsWithAMessage) {
   EXPECT_EQ(run.status, 0);
 }
 
-// A file another program shortens between the prompt and the merge reads as missing bytes, not
-// as a crash.
-TEST_F(Hostile, AnInputShortenedDuringTheRunIsReportedAsUnreadable) {
+// A file another program changes during the run gives no result: shortened or touched before
+// the merge, or shortened while the merge reads it, it is reported as unreadable, never read
+// past its end into a crash.
+TEST_F(Hostile, AnInputChangedDuringTheRunIsReportedAsUnreadable) {
   SKIP_UNDER_WINDOWS_PROGRAM("a mapped file cannot be shortened on Windows");
+  enum class Change { kShorten, kTouch };
   struct Case {
-    const char* file;
+    const char* label;
     bool donorFile;
+    Change change;
+    bool duringMerge;  // else between the prompt and the name typed
   };
-  // Files of many pages, so that the pages cut away are read as well as a last one cut short.
+  const Case cases[] = {
+      {"donor shortened", true, Change::kShorten, false},
+      {"base shortened", false, Change::kShorten, false},
+      {"donor touched", true, Change::kTouch, false},
+      {"donor shortened during the merge", true, Change::kShorten, true},
+  };
+  // Files of many pages and frames: the pages cut away are read as well as a last one cut
+  // short, and the merge is still at its frames when it is stopped after the first batch.
   baseFile = Generate(52, 4, 800, 8000, "base");
-  donorFile = Generate(53, 4, 800, 8000, "donor", &baseFile, 0.3, true);
-  for (const Case& c : {Case{"donor.gla", true}, Case{"base.gla", false}}) {
-    SCOPED_TRACE(c.file);
-    base = WriteSample(dir / "base.gla", baseFile);
-    donor = WriteSample(dir / "donor.gla", donorFile);
-    Process process(dir.path(), {"base.gla", "donor.gla", "-o"});
-    ASSERT_TRUE(process.WaitFor(messages::kPrompt));
-    // The header and skeleton stay; the frames and entries are gone.
-    const std::vector<uint8_t>& bytes = c.donorFile ? donor : base;
-    ASSERT_EQ(truncate((dir / c.file).c_str(), HeaderOf(bytes).frameArrayOffset + 1), 0);
-    process.Write("out.gla\n");
-    RunResult run = process.Finish();
-    EXPECT_FALSE(run.signaled);
-    EXPECT_EQ(run.output.substr(run.output.rfind("\nError")), messages::CannotRead(c.donorFile));
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(fs::file_size(dir / "out.gla"), 0u);
-    EXPECT_TRUE(NamesStartingWith(dir.path(), "out.gla.").empty());
+  donorFile = Generate(53, 4, 40000, 8000, "donor", &baseFile, 0.3, true);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    bool checked = false;
+    for (int attempt = 0; attempt < 10 && !checked; ++attempt) {
+      base = WriteSample(dir / "base.gla", baseFile);
+      donor = WriteSample(dir / "donor.gla", donorFile);
+      fs::path changed = dir / (c.donorFile ? "donor.gla" : "base.gla");
+      Process process(dir.path(), {"base.gla", "donor.gla", "-o"});
+      ASSERT_TRUE(process.WaitFor(messages::kPrompt));
+      if (c.duringMerge) {
+        process.Write("out.gla\n");
+        ASSERT_TRUE(process.WaitFor(messages::Progress(0)));
+        process.Signal(SIGSTOP);
+      }
+      bool late = c.duringMerge && process.Printed(messages::Progress(40000 - 2));
+      if (c.change == Change::kShorten) {
+        // The header and skeleton stay; the frames and entries are gone.
+        const std::vector<uint8_t>& bytes = c.donorFile ? donor : base;
+        ASSERT_EQ(truncate(changed.c_str(), HeaderOf(bytes).frameArrayOffset + 1), 0);
+      } else {
+        fs::last_write_time(changed, fs::last_write_time(changed) + std::chrono::seconds(5));
+      }
+      if (c.duringMerge) {
+        process.Signal(SIGCONT);
+      } else {
+        process.Write("out.gla\n");
+      }
+      RunResult run = process.Finish();
+      if (late) continue;  // the merge was done before the file changed
+      EXPECT_FALSE(run.signaled);
+      EXPECT_EQ(run.output.substr(run.output.rfind("\nError")), messages::CannotRead(c.donorFile));
+      EXPECT_EQ(run.status, 0);
+      EXPECT_EQ(fs::file_size(dir / "out.gla"), 0u);
+      EXPECT_TRUE(NamesStartingWith(dir.path(), "out.gla.").empty());
+      checked = true;
+    }
+    EXPECT_TRUE(checked) << "every merge was done before the file changed";
   }
 }
 

@@ -97,6 +97,25 @@ TEST(Merge, DonorWithOneFrameGivesTheBaseFileBack) {
   }
 }
 
+// A base whose bone array is empty: its frames end the file, and every index the appended
+// frames use is an appended entry's.
+TEST(Merge, ABaseWithoutEntriesTakesTheDonorsEntries) {
+  ScratchDir dir;
+  glagen::SampleFile baseFile = Generate(7, 6, 4, 30, "base");
+  std::vector<uint8_t> base = glagen::EncodeSampleFile(baseFile);
+  base.resize(HeaderOf(base).boneArrayOffset);
+  EditHeader(base, [](AnimHeader& h) { h.eofOffset = h.boneArrayOffset; });
+  WriteFileBytes(dir / "base.gla", base);
+  std::vector<uint8_t> donor =
+      WriteSample(dir / "donor.gla", Generate(8, 6, 5, 30, "donor", &baseFile, 0, true, 0.3));
+  for (bool optimize : {false, true}) {
+    RunResult run = Merge(dir, optimize);
+    EXPECT_EQ(run.output, MergeConsole(5));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(ReadFileBytes(dir / "out.gla"), reference::ReferenceMerge(base, donor, optimize));
+  }
+}
+
 // Generated pairs of every kind, large enough to grow the sharing index several times, against
 // the plain linear-scan rule.
 TEST(Merge, GeneratedPairsMatchTheLinearScanRule) {
@@ -114,6 +133,8 @@ TEST(Merge, GeneratedPairsMatchTheLinearScanRule) {
       {11, 70, 20, 40, 3000, 0.33, 0.5, true}, {12, 5, 3, 400, 5000, 0.5, 0.9, true},
       {13, 30, 1, 60, 200, 0.0, 0.0, false},   {14, 1, 2, 2000, 1500, 0.9, 0.3, false},
       {15, 40, 30, 30, 20000, 0.1, 0.7, true},
+      // Indices of 65536 and more, read and written in all three bytes.
+      {18, 6, 4, 800, 100000, 0.3, 0.2, true},
   };
   for (const Case& c : cases) {
     ScratchDir dir;
@@ -134,23 +155,24 @@ TEST(Merge, GeneratedPairsMatchTheLinearScanRule) {
 }
 
 // A base file whose blocks have gaps between them still gives an output whose offsets
-// describe the bytes written.
+// describe the bytes written: skeleton right after the offset table, frames after it.
 TEST(Merge, OffsetsDescribeTheOutputEvenForABaseWithGaps) {
   ScratchDir dir;
   glagen::SampleFile baseFile = Generate(16, 4, 3, 20, "base");
   std::vector<uint8_t> sound = glagen::EncodeSampleFile(baseFile);
   AnimHeader header = HeaderOf(sound);
-  uint32_t frames = header.frameArrayOffset;
-  uint32_t boneArray = header.boneArrayOffset;
-  // Eight filler bytes before the frames and five before the bone array.
-  std::vector<uint8_t> gapped(sound.begin(), sound.begin() + frames);
-  gapped.insert(gapped.end(), 8, 0xEE);
-  gapped.insert(gapped.end(), sound.begin() + frames, sound.begin() + boneArray);
-  gapped.insert(gapped.end(), 5, 0xDD);
-  gapped.insert(gapped.end(), sound.begin() + boneArray, sound.end());
+  // Six filler bytes before the skeleton, eight before the frames, five before the bone array.
+  auto gap = [](std::vector<uint8_t>& bytes, size_t at, size_t count, uint8_t fill) {
+    bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at), count, fill);
+  };
+  std::vector<uint8_t> gapped = sound;
+  gap(gapped, header.boneArrayOffset, 5, 0xDD);
+  gap(gapped, header.frameArrayOffset, 8, 0xEE);
+  gap(gapped, header.skeletonInfoOffset, 6, 0xCC);
   EditHeader(gapped, [&](AnimHeader& h) {
-    h.frameArrayOffset = frames + 8;
-    h.boneArrayOffset = boneArray + 13;
+    h.skeletonInfoOffset += 6;
+    h.frameArrayOffset += 14;
+    h.boneArrayOffset += 19;
     h.eofOffset = static_cast<uint32_t>(gapped.size());
   });
   WriteFileBytes(dir / "base.gla", gapped);
@@ -158,17 +180,18 @@ TEST(Merge, OffsetsDescribeTheOutputEvenForABaseWithGaps) {
       WriteSample(dir / "donor.gla", Generate(17, 4, 3, 20, "donor", &baseFile, 0.5, true));
   RunResult run = Merge(dir, false);
   ASSERT_EQ(run.status, 1);
-  // The filler before the frames belongs to the skeleton block and is kept; the gap before the
-  // bone array is not part of any block.
+  // The filler before the frames belongs to the skeleton block and is kept; the gaps before the
+  // skeleton and the bone array are not part of any block.
   std::vector<uint8_t> withFiller = sound;
-  withFiller.insert(withFiller.begin() + frames, 8, 0xEE);
+  gap(withFiller, header.frameArrayOffset, 8, 0xEE);
   EditHeader(withFiller, [&](AnimHeader& h) {
-    h.frameArrayOffset = frames + 8;
-    h.boneArrayOffset = boneArray + 8;
+    h.frameArrayOffset += 8;
+    h.boneArrayOffset += 8;
     h.eofOffset = static_cast<uint32_t>(withFiller.size());
   });
   std::vector<uint8_t> out = ReadFileBytes(dir / "out.gla");
   EXPECT_EQ(out, reference::ReferenceMerge(withFiller, donor, false));
+  EXPECT_EQ(HeaderOf(out).skeletonInfoOffset, header.skeletonInfoOffset);
   EXPECT_EQ(HeaderOf(out).eofOffset, out.size());
 }
 
@@ -201,6 +224,9 @@ TEST(Merge, RefusalsLeaveTheOutputEmpty) {
          edit(donor, [&](AnimHeader& h) { h.eofOffset = static_cast<uint32_t>(donor.size() + 1); });
        },
        "\nError: second file is damaged: its bone array runs past the end of the file."},
+      {"base cut right after its offset table",
+       [](Bytes& base, Bytes&) { base.resize(HeaderOf(base).skeletonInfoOffset); },
+       "\nError: first file is damaged: its frame array runs past the end of the file."},
       {"base one byte short", [](Bytes& base, Bytes&) { base.pop_back(); },
        "\nError: first file is damaged: its bone array runs past the end of the file."},
       {"base bone array offset after its end",
@@ -212,9 +238,22 @@ TEST(Merge, RefusalsLeaveTheOutputEmpty) {
       {"base frames past the end",
        [&](Bytes& base, Bytes&) { edit(base, [](AnimHeader& h) { h.frameCount = 0xFFFFFFFFu; }); },
        "\nError: first file is damaged: its frame array runs past the end of the file."},
-      {"donor frames past the end",
-       [&](Bytes&, Bytes& donor) { edit(donor, [](AnimHeader& h) { h.frameCount = 100000; }); },
+      {"donor frames one past the end",
+       [&](Bytes&, Bytes& donor) {
+         edit(donor, [&](AnimHeader& h) {
+           h.frameCount = static_cast<uint32_t>((donor.size() - h.frameArrayOffset) / 9 + 1);
+         });
+       },
        "\nError: second file is damaged: its frame array runs past the end of the file."},
+      {"donor frame naming a partial entry",
+       // Five bytes after the last whole entry do not make another one.
+       [](Bytes&, Bytes& donor) {
+         AnimHeader h = HeaderOf(donor);
+         donor.insert(donor.end(), 5, 0xAB);
+         EditHeader(donor, [](AnimHeader& edited) { edited.eofOffset += 5; });
+         bonesplice::StoreU24(&donor[h.frameArrayOffset + 2 * 3 * 3 + 3], 20);
+       },
+       "\nError: second file is damaged: frame 2 refers to bone data entry 20 of 20."},
       {"base skeleton after its frames",
        [&](Bytes& base, Bytes&) {
          edit(base, [](AnimHeader& h) { h.skeletonInfoOffset = h.frameArrayOffset + 1; });

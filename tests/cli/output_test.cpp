@@ -133,6 +133,21 @@ TEST_F(Output, TheReplacedOutputKeepsItsPermissionsAndItsLink) {
   EXPECT_TRUE(NamesStartingWith(dir.path(), "out.gla.").empty());
 }
 
+// A FIFO cannot take its header again: every frame is re-pointed before the first byte goes
+// out, and the bytes are those of a file.
+TEST_F(Output, AFifoGetsTheMergeInOnePass) {
+  ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+  for (bool optimize : {false, true}) {
+    std::vector<uint8_t> received;
+    std::thread reader([&] { received = ReadFileBytes(dir / "pipe"); });
+    RunResult run = RunBonesplice(dir.path(), Args(optimize), "pipe\n");
+    reader.join();
+    EXPECT_EQ(run.status, 1);
+    ASSERT_EQ(RunBonesplice(dir.path(), Args(optimize), "file.gla\n").status, 1);
+    EXPECT_EQ(received, ReadFileBytes(dir / "file.gla"));
+  }
+}
+
 TEST_F(Output, AFailedWriteLeavesNoPartialDataUnderAnyName) {
   // A file-size limit of 8 KiB, reached through a symbolic link and a hard link.
   WriteFileBytes(dir / "target.gla", {9});
@@ -153,6 +168,13 @@ TEST_F(Output, AFailedWriteLeavesNoPartialDataUnderAnyName) {
   for (const char* name : {"out.gla", "target.gla"}) {
     EXPECT_TRUE(NamesStartingWith(dir.path(), std::string(name) + ".").empty());
   }
+  // A name too long for the temporary's suffix is written in place, and emptied again.
+  std::string longName(250, 'n');
+  Process inPlace(dir.path(), Args(false), limited);
+  inPlace.Write(longName + "\n");
+  RunResult run = inPlace.Finish();
+  EXPECT_EQ(run.output.substr(run.output.rfind("\nError")), messages::CannotWriteOutput(longName));
+  EXPECT_EQ(fs::file_size(dir / longName), 0u);
   // A full device is written in place and left as it is.
   RunResult full = RunBonesplice(dir.path(), Args(false), "/dev/full\n");
   EXPECT_EQ(full.output.substr(full.output.rfind("\nError")),

@@ -24,6 +24,9 @@ Process::Process(const std::filesystem::path& dir, const std::vector<std::string
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
+    // The program starts as from a shell: SIGPIPE as the system has it, not as this test
+    // process has set it.
+    signal(SIGPIPE, SIG_DFL);
     dup2(in[0], STDIN_FILENO);
     dup2(out[1], STDOUT_FILENO);
     close(in[0]), close(in[1]), close(out[1]);
@@ -70,6 +73,11 @@ Process::~Process() {
 bool Process::WaitFor(const std::string& text) {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [&] { return ended_ || text_.find(text) != std::string::npos; });
+  return text_.find(text) != std::string::npos;
+}
+
+bool Process::Printed(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex_);
   return text_.find(text) != std::string::npos;
 }
 

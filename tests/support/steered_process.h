@@ -30,6 +30,8 @@ class Process {
   // Waits until standard output holds text; false when the output ends first. The output is
   // read all the time, so that the program never waits for its console.
   bool WaitFor(const std::string& text);
+  // True when standard output holds text already.
+  bool Printed(const std::string& text);
   void Write(const std::string& input);
   void Signal(int signal);
   // Closes standard input, reads the rest of the output and waits for the end.

@@ -17,8 +17,8 @@ struct Indexed {
   bool allFound = true;
 };
 
-// Adds every entry of bytes, then each entry again, under key; the second round must answer
-// each entry's first position.
+// Adds every entry of bytes, then each entry again with another candidate, under key; the
+// second round must answer each entry's first position.
 Indexed AddTwice(const std::vector<uint8_t>& bytes, HashKey key) {
   EntryIndex index;
   index.SetKey(key);
@@ -28,7 +28,8 @@ Indexed AddTwice(const std::vector<uint8_t>& bytes, HashKey key) {
   for (int round = 0; round < 2; ++round) {
     for (uint32_t k = 0; k < count; ++k) {
       const uint8_t* entry = bytes.data() + size_t{k} * kBoneDataEntrySize;
-      EntryRef found = index.FindOrAdd(entry, index.Hash(entry), k, source);
+      EntryRef candidate = round == 0 ? k : k + count;
+      EntryRef found = index.FindOrAdd(entry, index.Hash(entry), candidate, source);
       result.allFound = result.allFound && found == k;
     }
   }
