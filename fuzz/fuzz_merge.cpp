@@ -43,7 +43,8 @@ MergeOutcome MergeOnce(const MemoryFile& base, const MemoryFile& donor, bool opt
           "the output is the reference merge's");
   // The output holds the base's skeleton in its own block: it can serve as a base in turn.
   MergePlan again;
-  MergeOutcome replanned = PlanMerge({output.bytes.data(), output.bytes.size()}, donor.view(), again);
+  MergeOutcome replanned =
+      PlanMerge({output.bytes.data(), output.bytes.size()}, donor.view(), again);
   Require(replanned.error != MergeError::kDamaged || replanned.inDonor,
           "a merged file is a sound base");
   return outcome;

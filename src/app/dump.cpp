@@ -75,8 +75,8 @@ void AppendFloat(ReportWriter& out, float value, const char* after) {
     out.Append("%f%s", double{value}, after);
     return;
   }
-  const char* text = std::isnan(value) ? (std::signbit(value) ? "-nan" : "nan")
-                                       : (value < 0 ? "-inf" : "inf");
+  const char* text =
+      std::isnan(value) ? (std::signbit(value) ? "-nan" : "nan") : (value < 0 ? "-inf" : "inf");
   out.Append("%s%s", text, after);
 }
 

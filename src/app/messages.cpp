@@ -80,7 +80,7 @@ std::string MissingBone(const std::string& name) {
 
 std::string BadFrameIndex(uint64_t frame, uint32_t index, uint64_t count) {
   return Damaged(true, "frame " + std::to_string(frame) + " refers to bone data entry " +
-                               std::to_string(index) + " of " + std::to_string(count));
+                           std::to_string(index) + " of " + std::to_string(count));
 }
 
 std::string Progress(uint32_t frame) {

@@ -65,7 +65,8 @@ class EntryIndex {
     std::memcpy(&low, entry, sizeof low);
     std::memcpy(&high, entry + kBoneDataEntrySize - sizeof high, sizeof high);
     high >>= 16;  // drop bytes 6 and 7, which low holds
-    uint64_t h = (low ^ key_.low) * kMultiplierLow ^ ((high ^ key_.high) + kAddend) * kMultiplierHigh;
+    uint64_t h =
+        (low ^ key_.low) * kMultiplierLow ^ ((high ^ key_.high) + kAddend) * kMultiplierHigh;
     h ^= h >> 31;
     h *= kFold;
     h ^= h >> 32;

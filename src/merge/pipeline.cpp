@@ -268,7 +268,8 @@ MergeOutcome Merge(const MergePlan& plan, ByteView baseFile, ByteView donor, Mer
   if (!output.Write(headerBytes.data(), headerBytes.size()) ||
       !output.CopyFromBase(kHeaderSize, base.offsetTableBytes) ||
       !output.CopyFromBase(base.header.skeletonInfoOffset, base.skeletonBytes) ||
-      !output.CopyFromBase(base.header.frameArrayOffset, base.frameBytes * base.header.frameCount)) {
+      !output.CopyFromBase(base.header.frameArrayOffset,
+                           base.frameBytes * base.header.frameCount)) {
     return Failed(MergeError::kWriteFailed);
   }
   if (onePass) {

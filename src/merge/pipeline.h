@@ -62,12 +62,12 @@ struct MergePlan {
 };
 
 // Checks everything about base and donor that can be known before their frames are remapped,
-// in this order, and reports the first problem: CheckHeaders, the base's layout (header, offset table,
-// skeleton block after the offset table, frames, bone array of whole entries inside the file),
-// then the donor's (at least one frame, frames and bone array inside the file), bones at all,
-// an output the format can describe, then the base skeleton (whole, and inside its block),
-// the donor skeleton (whole) and a donor bone for every base bone. On success plan holds what
-// RunMerge needs.
+// in this order, and reports the first problem: CheckHeaders, the base's layout (header, offset
+// table, skeleton block after the offset table, frames, bone array of whole entries inside the
+// file), then the donor's (at least one frame, frames and bone array inside the file), bones at
+// all, an output the format can describe, then the base skeleton (whole, and inside its block), the
+// donor skeleton (whole) and a donor bone for every base bone. On success plan holds what RunMerge
+// needs.
 MergeOutcome PlanMerge(ByteView base, ByteView donor, MergePlan& plan);
 
 // Where the merged file goes, written front to back.

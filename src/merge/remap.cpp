@@ -68,8 +68,8 @@ uint32_t AppendEntry(uint32_t donorIndex, const BoneArrays& arrays, RemapState& 
 uint32_t ShareOrAppendEntry(uint32_t donorIndex, uint64_t hash, const BoneArrays& arrays,
                             RemapState& state) {
   EntryRef candidate = kDonorEntry | donorIndex;
-  EntryRef found = state.entryIndex.FindOrAdd(DonorEntry(arrays, donorIndex), hash, candidate,
-                                              SourceOf(arrays));
+  EntryRef found =
+      state.entryIndex.FindOrAdd(DonorEntry(arrays, donorIndex), hash, candidate, SourceOf(arrays));
   if (found == candidate) return AppendEntry(donorIndex, arrays, state);
   if ((found & kDonorEntry) == 0) return found;  // a base entry keeps its position
   return state.remapTable[found & ~kDonorEntry];
@@ -189,7 +189,8 @@ RemapResult RemapFrames(const uint8_t* records, uint32_t count, uint32_t fields,
   return result;
 }
 
-void RewriteFrames(uint8_t* records, uint32_t count, uint32_t fields, const RemapTable& remapTable) {
+void RewriteFrames(uint8_t* records, uint32_t count, uint32_t fields,
+                   const RemapTable& remapTable) {
   size_t frameBytes = size_t{fields} * kFrameFieldSize;
   // The remap slots of the next frame are on their way while this one is rewritten.
   auto prefetchSlots = [&](uint32_t frame) {

@@ -110,8 +110,8 @@ uint64_t RandomKey() {
     // No system source of randomness: the clock and the address layout still vary.
   }
   int local = 0;
-  key ^= Mix(static_cast<uint64_t>(
-      std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+  key ^= Mix(
+      static_cast<uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count()));
   key ^= Mix(reinterpret_cast<uintptr_t>(&local) ^ 0x9E3779B97F4A7C15ull);
   return Mix(key);
 }
@@ -135,18 +135,17 @@ namespace {
 
 std::wstring Wide(const std::string& text) {
   if (text.empty()) return {};
-  int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                   nullptr, 0);
+  int length =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                      length);
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
   return wide;
 }
 
 std::string Narrow(const wchar_t* text, size_t size) {
   if (size == 0) return {};
-  int length = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), nullptr, 0,
-                                   nullptr, nullptr);
+  int length =
+      WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), nullptr, 0, nullptr, nullptr);
   std::string narrow(static_cast<size_t>(length), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), narrow.data(), length, nullptr,
                       nullptr);
@@ -274,8 +273,8 @@ bool RefillInput() {
     }
     std::string chunk = heldBack + std::string(bytes, got);
     bool valid;
-    size_t whole = WholeUtf8(reinterpret_cast<const unsigned char*>(chunk.data()), chunk.size(),
-                             &valid);
+    size_t whole =
+        WholeUtf8(reinterpret_cast<const unsigned char*>(chunk.data()), chunk.size(), &valid);
     if (valid) {
       heldBack = chunk.substr(whole);
       pendingInput = chunk.substr(0, whole);
@@ -360,9 +359,9 @@ bool IsOnlyProcessOfConsole() {
 }
 
 void WaitForEnter() {
-  HANDLE console = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                               nullptr);
+  HANDLE console =
+      CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
   if (console == INVALID_HANDLE_VALUE) return;
   FlushConsoleInputBuffer(console);
   for (;;) {
@@ -376,9 +375,9 @@ void WaitForEnter() {
 }
 
 FileId IdentityOfPath(const std::string& path) {
-  HANDLE handle = CreateFileW(Wide(path).c_str(), 0,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle =
+      CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return {};
   FileId id = IdentityOfHandle(handle);
   CloseHandle(handle);
@@ -708,8 +707,8 @@ void* MapAligned(size_t size, int fd) {
   if (reserved == MAP_FAILED) return mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
   uintptr_t start = reinterpret_cast<uintptr_t>(reserved);
   uintptr_t aligned = (start + kLargePage - 1) / kLargePage * kLargePage;
-  void* view = mmap(reinterpret_cast<void*>(aligned), size, PROT_READ, MAP_PRIVATE | MAP_FIXED,
-                    fd, 0);
+  void* view =
+      mmap(reinterpret_cast<void*>(aligned), size, PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0);
   if (view == MAP_FAILED) {
     munmap(reserved, size + kLargePage);
     return mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
@@ -825,8 +824,8 @@ InputFile::Stamp InputFile::CurrentStamp() const {
     long nanoseconds = status.st_mtim.tv_nsec;
 #endif
     stamp.size = static_cast<uint64_t>(status.st_size);
-    stamp.modified = static_cast<uint64_t>(status.st_mtime) * 1000000000u +
-                     static_cast<uint64_t>(nanoseconds);
+    stamp.modified =
+        static_cast<uint64_t>(status.st_mtime) * 1000000000u + static_cast<uint64_t>(nanoseconds);
   }
   return stamp;
 }
@@ -851,8 +850,8 @@ LoadStatus InputFile::Load() {
   }
   size_t got = 0;
   while (got < size) {
-    ssize_t n = pread(static_cast<int>(handle_), copy_.data() + got, size - got,
-                      static_cast<off_t>(got));
+    ssize_t n =
+        pread(static_cast<int>(handle_), copy_.data() + got, size - got, static_cast<off_t>(got));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return LoadStatus::kReadFailed;
     if (n == 0) break;
@@ -926,7 +925,8 @@ bool OutputFile::CopyFrom(InputFile& input, uint64_t offset, uint64_t length) {
   off_t from = static_cast<off_t>(offset);
   while (length > 0) {
     size_t piece = static_cast<size_t>(std::min<uint64_t>(length, size_t{1} << 30));
-    ssize_t copied = copy_file_range(static_cast<int>(input.handle_), &from, out, nullptr, piece, 0);
+    ssize_t copied =
+        copy_file_range(static_cast<int>(input.handle_), &from, out, nullptr, piece, 0);
     if (copied < 0 && errno == EINTR) continue;
     if (copied == 0) {
       input.MarkFailed();  // the file ends before the bytes its header promised

@@ -13,10 +13,10 @@
 
 #include "app/messages.h"
 #include "format/bytes.h"
-#include "steered_process.h"
 #include "reference_merge.h"
 #include "run_program.h"
 #include "samples.h"
+#include "steered_process.h"
 
 namespace {
 
@@ -169,8 +169,9 @@ TEST_F(Hostile, NamesOutsideAsciiWorkAsTyped) {
   fs::rename(dir / "base.gla", dir / u8"Jos\u00e9.gla");
   fs::rename(dir / "donor.gla", dir / u8"\u0141\u00f3d\u017a \u6b69\u304f.gla");
   const std::string output = u8"r\u00e9sum\u00e9-\u00fcber.gla";
-  RunResult run = RunBonesplice(dir.path(), {u8"Jos\u00e9.gla", u8"\u0141\u00f3d\u017a \u6b69\u304f.gla", "-o"},
-                                output + "\n");
+  RunResult run =
+      RunBonesplice(dir.path(), {u8"Jos\u00e9.gla", u8"\u0141\u00f3d\u017a \u6b69\u304f.gla", "-o"},
+                    output + "\n");
   EXPECT_EQ(run.output, MergeConsole(6));
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(ReadFileBytes(dir / output), reference::ReferenceMerge(base, donor, true));
@@ -257,8 +258,9 @@ TEST_F(Hostile, ListModeOutOfMemoryEndsWithAMessage) {
   Process process(dir.path(), {"fan.gla", "donor.gla", "-l"}, limited);
   RunResult run = process.Finish();
   EXPECT_FALSE(run.signaled);
-  EXPECT_EQ(run.output, Banner() + messages::HeaderCheckMessage(bonesplice::HeaderCheck::kBoneCountsDiffer) +
-                            messages::kDumpOutOfMemory);
+  EXPECT_EQ(run.output,
+            Banner() + messages::HeaderCheckMessage(bonesplice::HeaderCheck::kBoneCountsDiffer) +
+                messages::kDumpOutOfMemory);
   EXPECT_EQ(run.status, 0);
 }
 

@@ -130,8 +130,10 @@ TEST(Merge, GeneratedPairsMatchTheLinearScanRule) {
     bool shuffle;
   };
   const Case cases[] = {
-      {11, 70, 20, 40, 3000, 0.33, 0.5, true}, {12, 5, 3, 400, 5000, 0.5, 0.9, true},
-      {13, 30, 1, 60, 200, 0.0, 0.0, false},   {14, 1, 2, 2000, 1500, 0.9, 0.3, false},
+      {11, 70, 20, 40, 3000, 0.33, 0.5, true},
+      {12, 5, 3, 400, 5000, 0.5, 0.9, true},
+      {13, 30, 1, 60, 200, 0.0, 0.0, false},
+      {14, 1, 2, 2000, 1500, 0.9, 0.3, false},
       {15, 40, 30, 30, 20000, 0.1, 0.7, true},
       // Indices of 65536 and more, read and written in all three bytes.
       {18, 6, 4, 800, 100000, 0.3, 0.2, true},
@@ -215,7 +217,8 @@ TEST(Merge, RefusalsLeaveTheOutputEmpty) {
        messages::HeaderCheckMessage(bonesplice::HeaderCheck::kDonorNotAnimation)},
       {"base ending before its bone count", [](Bytes& base, Bytes&) { base.resize(60); },
        messages::HeaderCheckMessage(bonesplice::HeaderCheck::kBoneCountsDiffer)},
-      {"both cut inside their headers", [](Bytes& base, Bytes& donor) { base.resize(60), donor.resize(60); },
+      {"both cut inside their headers",
+       [](Bytes& base, Bytes& donor) { base.resize(60), donor.resize(60); },
        "\nError: first file is damaged: it ends inside its header."},
       {"donor ending in its last header field", [](Bytes&, Bytes& donor) { donor.resize(99); },
        "\nError: second file is damaged: it ends inside its header."},
@@ -230,7 +233,9 @@ TEST(Merge, RefusalsLeaveTheOutputEmpty) {
       {"base one byte short", [](Bytes& base, Bytes&) { base.pop_back(); },
        "\nError: first file is damaged: its bone array runs past the end of the file."},
       {"base bone array offset after its end",
-       [&](Bytes& base, Bytes&) { edit(base, [](AnimHeader& h) { h.boneArrayOffset = h.eofOffset + 14; }); },
+       [&](Bytes& base, Bytes&) {
+         edit(base, [](AnimHeader& h) { h.boneArrayOffset = h.eofOffset + 14; });
+       },
        "\nError: first file is damaged: its bone array offset lies after its end offset."},
       {"base bone array of partial entries",
        [&](Bytes& base, Bytes&) { edit(base, [](AnimHeader& h) { ++h.boneArrayOffset; }); },
@@ -261,7 +266,8 @@ TEST(Merge, RefusalsLeaveTheOutputEmpty) {
        "\nError: first file is damaged: its skeleton offset lies after its frame array offset."},
       {"base offset table past the end",
        [&](Bytes& base, Bytes& donor) {
-         for (Bytes* file : {&base, &donor}) edit(*file, [](AnimHeader& h) { h.boneCount = 0x40000000u; });
+         for (Bytes* file : {&base, &donor})
+           edit(*file, [](AnimHeader& h) { h.boneCount = 0x40000000u; });
        },
        "\nError: first file is damaged: its bone offset table runs past the end of the file."},
       {"donor without frames",
@@ -269,7 +275,9 @@ TEST(Merge, RefusalsLeaveTheOutputEmpty) {
        messages::kSecondHasNoFrames},
       {"donor skeleton ends early",
        [&](Bytes&, Bytes& donor) {
-         edit(donor, [&](AnimHeader& h) { h.skeletonInfoOffset = static_cast<uint32_t>(donor.size() - 10); });
+         edit(donor, [&](AnimHeader& h) {
+           h.skeletonInfoOffset = static_cast<uint32_t>(donor.size() - 10);
+         });
        },
        "\nError: second file is damaged: its skeleton ends early."},
       {"base skeleton ends early",

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "app/messages.h"
-#include "steered_process.h"
 #include "run_program.h"
 #include "samples.h"
+#include "steered_process.h"
 
 namespace {
 

@@ -80,11 +80,10 @@ std::vector<std::string> FixedMergeMessages() {
         bonesplice::HeaderCheck::kBoneCountsDiffer}) {
     texts.push_back(messages::HeaderCheckMessage(check));
   }
-  const Damage damages[] = {Damage::kEndsInHeader,         Damage::kOffsetTablePastEnd,
-                            Damage::kSkeletonAfterFrames,  Damage::kSkeletonOutsideBlock,
-                            Damage::kSkeletonShort,        Damage::kFramesPastEnd,
-                            Damage::kBoneArrayAfterEnd,    Damage::kBoneArrayPastEnd,
-                            Damage::kBoneArrayPartialEntry};
+  const Damage damages[] = {
+      Damage::kEndsInHeader,         Damage::kOffsetTablePastEnd, Damage::kSkeletonAfterFrames,
+      Damage::kSkeletonOutsideBlock, Damage::kSkeletonShort,      Damage::kFramesPastEnd,
+      Damage::kBoneArrayAfterEnd,    Damage::kBoneArrayPastEnd,   Damage::kBoneArrayPartialEntry};
   for (bool inDonor : {false, true}) {
     for (Damage damage : damages) texts.push_back(DamageMessage(inDonor, damage));
   }

@@ -32,7 +32,8 @@ bonesplice::AnimHeader HeaderOf(const std::vector<uint8_t>& bytes);
 
 // Changes the header of an encoded file of at least 100 bytes: edit gets the header as read,
 // and what it leaves there is encoded back.
-void EditHeader(std::vector<uint8_t>& bytes, const std::function<void(bonesplice::AnimHeader&)>& edit);
+void EditHeader(std::vector<uint8_t>& bytes,
+                const std::function<void(bonesplice::AnimHeader&)>& edit);
 
 // What the console shows for a merge that finishes: the banner, the prompt and one progress
 // line for each appended donor frame.

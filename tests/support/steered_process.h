@@ -14,9 +14,9 @@
 namespace testing_support {
 
 struct ProcessOptions {
-  bool closeInput = false;         // started with standard input closed
-  bool closeOutputEarly = false;   // standard output a pipe whose reader is gone already
-  std::string shellPrefix;         // shell commands run before the program, such as "ulimit -f 8"
+  bool closeInput = false;        // started with standard input closed
+  bool closeOutputEarly = false;  // standard output a pipe whose reader is gone already
+  std::string shellPrefix;        // shell commands run before the program, such as "ulimit -f 8"
 };
 
 class Process {

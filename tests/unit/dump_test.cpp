@@ -51,7 +51,8 @@ TEST(FormatBoneReport, ShowsWhatTheFileHoldsHoweverOddItIs) {
   const float nan = FloatFromBits(0x7fc00000u);
   const float negativeNan = FloatFromBits(0xffc00000u);
   glagen::SampleBone nonFinite = Bone("tip");
-  nonFinite.origin = {1, -1, nan, negativeNan, 2, -2, nan, negativeNan, 0.5f, -0.5f, nan, negativeNan};
+  nonFinite.origin = {1,   -1,          nan,  negativeNan, 2,   -2,
+                      nan, negativeNan, 0.5f, -0.5f,       nan, negativeNan};
   glagen::SampleBone strayIndices = Bone("first", 2, {1, 2, 0xffffffffu});  // 2: past the last
   glagen::SampleBone noParent = Bone("second", -2);  // only -1 means "no parent"
   noParent.childCount = -2;
@@ -68,24 +69,33 @@ TEST(FormatBoneReport, ShowsWhatTheFileHoldsHoweverOddItIs) {
     std::string ending;              // the report's last characters
   };
   const Case cases[] = {
-      {"bone indices in hexadecimal", FileOf("many", 1, Chain(27)),
-       {"\n0x1a - bone26:\n\tFLAGS: 0x0\n\tPARENT: index - 0x19, name - bone25", "\n0x9 - bone9:",
-        "\n0xa - bone10:"},
+      {"bone indices in hexadecimal",
+       FileOf("many", 1, Chain(27)),
+       {"\n0x1a - bone26:\n\tFLAGS: 0x0\n\tPARENT: index - 0x19, name - bone25",
+        "\n0x9 - bone9:", "\n0xa - bone10:"},
        "\n\tNUMBER OF CHILDREN: 0"},
       {"no bones", FileOf("empty", 1, {}), {"\nNumber of bones: 0"}, "\nScale: 1.000000\n\n"},
-      {"a header name of all 64 bytes", FileOf(std::string(64, 'n'), 1, {}),
-       {"Header - " + std::string(64, 'n') + "\n====="}, "\n\n"},
-      {"indices that name no bone", FileOf("broken", 1, {strayIndices, noParent}),
+      {"a header name of all 64 bytes",
+       FileOf(std::string(64, 'n'), 1, {}),
+       {"Header - " + std::string(64, 'n') + "\n====="},
+       "\n\n"},
+      {"indices that name no bone",
+       FileOf("broken", 1, {strayIndices, noParent}),
        {"\n0x0 - first:\n\tFLAGS: 0x0\n\tPARENT: index - 0x2, name - (no such bone)",
         "\n\tNUMBER OF CHILDREN: 3\n\t\tIndex: 0x1, Name: second"
         "\n\t\tIndex: 0x2, Name: (no such bone)\n\t\tIndex: 0xffffffff, Name: (no such bone)",
         "\n0x1 - second:\n\tFLAGS: 0x0\n\tPARENT: index - 0xfffffffe, name - (no such bone)"},
        "\n\tNUMBER OF CHILDREN: -2"},
-      {"a scale of zero", FileOf("flat", 0, {nonFinite}),
-       {"\nScale: 0.000000\n\n", "\n\tORIGIN:\ninf -inf nan -nan \ninf -inf nan -nan \ninf -inf nan -nan "},
+      {"a scale of zero",
+       FileOf("flat", 0, {nonFinite}),
+       {"\nScale: 0.000000\n\n",
+        "\n\tORIGIN:\ninf -inf nan -nan \ninf -inf nan -nan \ninf -inf nan -nan "},
        "\n\tNUMBER OF CHILDREN: 0"},
-      {"a skeleton cut inside a bone", cut, {"\n0x1 - spine:\n\tFLAGS: 0x0\n\tPARENT: index - 0x1, name - spine"},
-       "\n\tINVERSED ORIGIN:" + nanRows + "\n\tNUMBER OF CHILDREN: -1\nThe file holds only 1 of 3 bones."},
+      {"a skeleton cut inside a bone",
+       cut,
+       {"\n0x1 - spine:\n\tFLAGS: 0x0\n\tPARENT: index - 0x1, name - spine"},
+       "\n\tINVERSED ORIGIN:" + nanRows +
+           "\n\tNUMBER OF CHILDREN: -1\nThe file holds only 1 of 3 bones."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);

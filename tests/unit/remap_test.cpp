@@ -120,18 +120,18 @@ TEST(Remap, BatchesOfAnySizeGiveTheResultOfOneFrameAtATime) {
     Merge single(base, donor, optimize);
     std::vector<uint8_t> expected = Frames(frames);
     for (uint32_t f = 0; f < frameCount; ++f) {
-      ASSERT_EQ(RemapAndRewrite(expected.data() + f * bones * 3, 1, bones, single.arrays,
-                                single.state)
-                    .status,
-                RemapStatus::kOk);
+      ASSERT_EQ(
+          RemapAndRewrite(expected.data() + f * bones * 3, 1, bones, single.arrays, single.state)
+              .status,
+          RemapStatus::kOk);
     }
     for (uint32_t batch : {2u, 7u, 64u, frameCount}) {
       Merge batched(base, donor, optimize);
       std::vector<uint8_t> bytes = Frames(frames);
       for (uint32_t f = 0; f < frameCount; f += batch) {
         uint32_t count = std::min(batch, frameCount - f);
-        RemapResult result =
-            RemapAndRewrite(bytes.data() + f * bones * 3, count, bones, batched.arrays, batched.state);
+        RemapResult result = RemapAndRewrite(bytes.data() + f * bones * 3, count, bones,
+                                             batched.arrays, batched.state);
         ASSERT_EQ(result.status, RemapStatus::kOk);
         EXPECT_EQ(result.framesDone, count);
       }

@@ -60,8 +60,8 @@ TEST(Skeleton, RecordsAre172BytesPlusTheirChildren) {
 }
 
 TEST(Skeleton, EveryCutOfAFileReadsTheBonesItHolds) {
-  std::vector<uint8_t> full =
-      FileOf({Bone("root", -1, {1, 2}), Bone("left", 0, {}), Bone("right", 0, {3}), Bone("hand", 2, {})});
+  std::vector<uint8_t> full = FileOf(
+      {Bone("root", -1, {1, 2}), Bone("left", 0, {}), Bone("right", 0, {3}), Bone("hand", 2, {})});
   AnimHeader header = HeaderOf(full);
   std::vector<size_t> recordEnds;
   size_t end = header.skeletonInfoOffset;
@@ -85,7 +85,8 @@ TEST(Skeleton, EveryCutOfAFileReadsTheBonesItHolds) {
         ASSERT_EQ(last.childCount, -1) << length;
       } else {
         // Only the child words the file holds in full.
-        ASSERT_EQ(last.children.size(), std::min<size_t>(static_cast<size_t>(last.childCount), (length - start - 172) / 4))
+        ASSERT_EQ(last.children.size(), std::min<size_t>(static_cast<size_t>(last.childCount),
+                                                         (length - start - 172) / 4))
             << length;
       }
       if (length < start + 72) {

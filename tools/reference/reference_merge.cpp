@@ -112,7 +112,8 @@ std::optional<std::string> WhyUnsoundOutput(const std::vector<uint8_t>& bytes) {
   FileLayout layout = LayoutOf(bytes);
   const AnimHeader& h = layout.header;
   if (!layout.wholeHeader) return "output shorter than a header";
-  if (h.eofOffset != bytes.size()) return "eofOffset " + std::to_string(h.eofOffset) + " is not the output size";
+  if (h.eofOffset != bytes.size())
+    return "eofOffset " + std::to_string(h.eofOffset) + " is not the output size";
   if (h.skeletonInfoOffset != bonesplice::kHeaderSize + layout.offsetTableBytes) {
     return "skeleton does not follow the bone offset table";
   }
@@ -123,7 +124,8 @@ std::optional<std::string> WhyUnsoundOutput(const std::vector<uint8_t>& bytes) {
   if (h.boneArrayOffset > h.eofOffset || layout.boneArrayBytes % kEntry != 0) {
     return "bone array not whole entries";
   }
-  if (layout.entryCount > bonesplice::kMaxBoneDataEntries) return "more entries than an index names";
+  if (layout.entryCount > bonesplice::kMaxBoneDataEntries)
+    return "more entries than an index names";
   return std::nullopt;
 }
 
