@@ -136,7 +136,7 @@ bool NoteFirstUses(const uint8_t* record, uint32_t fields, const BoneArrays& arr
       state.firstUses.push_back(donorIndex);
       continue;
     }
-    slot = AppendEntry(donorIndex, arrays, state);
+    slot = FindOrAppendEntry(donorIndex, arrays, state);
     if (slot == kUnsetSlot) {
       result.status = RemapStatus::kTooLarge;
       return false;
