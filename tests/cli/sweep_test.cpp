@@ -159,7 +159,10 @@ class Sweep {
     RunResult run = testing_support::RunLimited(scratch_.path(), {"base.gla", "donor.gla", "-l"});
     if (run.signaled) return "list: killed by signal " + std::to_string(run.status - 128);
     std::string banner = testing_support::Banner();
-    if (run.output.compare(0, banner.size(), banner) != 0) return "list: no banner";
+    if (run.output.compare(0, banner.size(), banner) != 0) {
+      return "list: no banner, status " + std::to_string(run.status) + ", text " +
+             run.output.substr(0, 80);
+    }
     std::string rest = run.output.substr(banner.size());
     std::string log = messages::kCannotOpenLog;
     if (rest.size() >= log.size() && rest.compare(rest.size() - log.size(), log.size(), log) == 0) {
@@ -195,7 +198,20 @@ class Sweep {
     testing_support::WriteFileBytes(scratch_ / "donor.gla", donor);
   }
 
-  // Records a problem of the case named what; only the first few are spelled out.
+  // Checks one run of the case named what and records its problem. Under wine a failed check
+  // is run once more and counts only if it fails again: wine has been seen to lose the text of
+  // one run in many thousands under load, and no rerun of that case failed.
+  template <typename Run>
+  void Check(const std::string& what, Run check) {
+    std::optional<std::string> problem = check();
+    if (problem && testing_support::RunsWindowsProgram()) problem = check();
+    Note(what, problem);
+  }
+
+  int failures() const { return failures_; }
+
+ private:
+  // Records a problem; only the first few are spelled out.
   void Note(const std::string& what, const std::optional<std::string>& problem) {
     if (!problem) return;
     if (++failures_ > 20) return;
@@ -204,9 +220,6 @@ class Sweep {
     ADD_FAILURE() << what << ": " << shown;
   }
 
-  int failures() const { return failures_; }
-
- private:
   testing_support::ScratchDir scratch_;
   int failures_ = 0;
 };
@@ -251,8 +264,8 @@ void SweepCuts(bool cutDonor) {
     sweep.Write(cutDonor ? pair.base : piece, cutDonor ? piece : pair.donor);
     std::string what =
         std::string(cutDonor ? "donor" : "base") + " cut to " + std::to_string(length);
-    sweep.Note(what, sweep.CheckMerge(length % 2 == 1));
-    sweep.Note(what, sweep.CheckList());
+    sweep.Check(what, [&] { return sweep.CheckMerge(length % 2 == 1); });
+    sweep.Check(what, [&] { return sweep.CheckList(); });
   }
   EXPECT_EQ(sweep.failures(), 0);
 }
@@ -281,9 +294,9 @@ TEST(DamagedFiles, EveryHeaderFieldValueEndsCleanly) {
         sweep.Write(inDonor ? pair.base : changed, inDonor ? changed : pair.donor);
         std::string what = std::string(inDonor ? "donor" : "base") + " field at " +
                            std::to_string(offset) + " = " + std::to_string(value);
-        sweep.Note(what, sweep.CheckMerge(false));
-        sweep.Note(what, sweep.CheckMerge(true));
-        sweep.Note(what, sweep.CheckList());
+        sweep.Check(what, [&] { return sweep.CheckMerge(false); });
+        sweep.Check(what, [&] { return sweep.CheckMerge(true); });
+        sweep.Check(what, [&] { return sweep.CheckList(); });
       }
     }
   }
