@@ -108,12 +108,11 @@ uint32_t FindOrAppendEntry(uint32_t donorIndex, const BoneArrays& arrays, RemapS
 
 namespace {
 
-// Starts loading the remap slots the fields of a frame name.
-void PrefetchSlots(const uint8_t* record, uint32_t fields, const BoneArrays& arrays,
-                   const RemapState& state) {
+// Starts loading the remap slots the fields of a frame name, those that name one.
+void PrefetchSlots(const uint8_t* record, uint32_t fields, const RemapTable& remapTable) {
   for (uint32_t j = 0; j < fields; ++j) {
     uint32_t donorIndex = LoadU24(record + size_t{j} * kFrameFieldSize);
-    if (donorIndex < arrays.donorEntryCount) BONESPLICE_PREFETCH(&state.remapTable[donorIndex]);
+    if (donorIndex < remapTable.size()) BONESPLICE_PREFETCH(&remapTable[donorIndex]);
   }
 }
 
@@ -167,10 +166,10 @@ RemapResult RemapFrames(const uint8_t* records, uint32_t count, uint32_t fields,
   state.firstUsesThroughFrame.clear();
   RemapResult result;
   uint32_t checked = 0;  // frames whose fields are all settled or listed
-  if (count > 0) PrefetchSlots(records, fields, arrays, state);
+  if (count > 0) PrefetchSlots(records, fields, state.remapTable);
   while (checked < count) {
     if (checked + 1 < count) {
-      PrefetchSlots(records + (checked + 1) * frameBytes, fields, arrays, state);
+      PrefetchSlots(records + (checked + 1) * frameBytes, fields, state.remapTable);
     }
     bool whole = NoteFirstUses(records + checked * frameBytes, fields, arrays, state, result);
     state.firstUsesThroughFrame.push_back(state.firstUses.size());
@@ -193,15 +192,9 @@ void RewriteFrames(uint8_t* records, uint32_t count, uint32_t fields,
                    const RemapTable& remapTable) {
   size_t frameBytes = size_t{fields} * kFrameFieldSize;
   // The remap slots of the next frame are on their way while this one is rewritten.
-  auto prefetchSlots = [&](uint32_t frame) {
-    const uint8_t* record = records + frame * frameBytes;
-    for (uint32_t j = 0; j < fields; ++j) {
-      BONESPLICE_PREFETCH(&remapTable[LoadU24(record + size_t{j} * kFrameFieldSize)]);
-    }
-  };
-  if (count > 0) prefetchSlots(0);
+  if (count > 0) PrefetchSlots(records, fields, remapTable);
   for (uint32_t f = 0; f < count; ++f) {
-    if (f + 1 < count) prefetchSlots(f + 1);
+    if (f + 1 < count) PrefetchSlots(records + (f + 1) * frameBytes, fields, remapTable);
     uint8_t* record = records + f * frameBytes;
     for (uint32_t j = 0; j < fields; ++j) {
       uint8_t* field = record + size_t{j} * kFrameFieldSize;
