@@ -87,6 +87,28 @@ MergeOutcome BuildBoneNameMap(ByteView baseFile, ByteView donorFile, MergePlan& 
   return outcome;
 }
 
+// The output header, whose offsets describe the blocks as they follow one another, for a merge
+// that appends appended entries; nullopt when the format cannot describe the output.
+std::optional<AnimHeader> OutputHeader(const MergePlan& plan, uint32_t appended) {
+  const FileLayout& base = plan.base;
+  uint64_t framesToAppend = plan.donor.header.frameCount - uint64_t{1};
+  uint64_t skeletonInfoOffset = kHeaderSize + base.offsetTableBytes;
+  uint64_t frameArrayOffset = skeletonInfoOffset + base.skeletonBytes;
+  uint64_t boneArrayOffset = frameArrayOffset + base.frameBytes * base.header.frameCount +
+                             framesToAppend * plan.donor.frameBytes;
+  uint64_t eofOffset =
+      boneArrayOffset + base.boneArrayBytes + uint64_t{appended} * kBoneDataEntrySize;
+  uint64_t frameCount = uint64_t{base.header.frameCount} + framesToAppend;
+  if (eofOffset > kMaxOffset || frameCount > kMaxOffset) return std::nullopt;
+  AnimHeader header = base.header;
+  header.frameCount = static_cast<uint32_t>(frameCount);
+  header.skeletonInfoOffset = static_cast<uint32_t>(skeletonInfoOffset);
+  header.frameArrayOffset = static_cast<uint32_t>(frameArrayOffset);
+  header.boneArrayOffset = static_cast<uint32_t>(boneArrayOffset);
+  header.eofOffset = static_cast<uint32_t>(eofOffset);
+  return header;
+}
+
 MergeOutcome CheckFiles(ByteView baseFile, ByteView donorFile, MergePlan& plan) {
   plan.base = DecodeLayout(baseFile);
   plan.donor = DecodeLayout(donorFile);
@@ -105,11 +127,7 @@ MergeOutcome CheckFiles(ByteView baseFile, ByteView donorFile, MergePlan& plan) 
 
   // Everything but the appended entries is known now: refuse an output the format cannot
   // describe before anything is read.
-  uint64_t knownBytes = kHeaderSize + base.offsetTableBytes + base.skeletonBytes +
-                        base.frameBytes * base.header.frameCount +
-                        donor.frameBytes * (donor.header.frameCount - uint64_t{1}) +
-                        base.boneArrayBytes;
-  if (knownBytes > kMaxOffset || base.entryCount > kMaxBoneDataEntries) {
+  if (!OutputHeader(plan, 0) || base.entryCount > kMaxBoneDataEntries) {
     return Failed(MergeError::kTooLarge);
   }
   return BuildBoneNameMap(baseFile, donorFile, plan);
@@ -142,7 +160,11 @@ class FrameBatches {
     return count;
   }
   uint8_t* data() { return buffer_.data(); }
-  size_t frameBytes() const { return frameBytes_; }
+  // Rewrites the count frames loaded, all re-pointed, to output indices and writes them.
+  bool Write(uint32_t count, const RemapTable& remapTable, MergeOutput& output) {
+    RewriteFrames(buffer_.data(), count, plan_.donor.header.boneCount, remapTable);
+    return output.Write(buffer_.data(), count * frameBytes_);
+  }
 
  private:
   const MergePlan& plan_;
@@ -175,11 +197,8 @@ MergeOutcome CollectSecondFileFrames(const MergePlan& plan, ByteView donor,
       return outcome;
     }
     if (result.status == RemapStatus::kTooLarge) return Failed(MergeError::kTooLarge);
-    if (output != nullptr) {
-      RewriteFrames(batches.data(), count, fields, state.remapTable);
-      if (!output->Write(batches.data(), count * batches.frameBytes())) {
-        return Failed(MergeError::kWriteFailed);
-      }
+    if (output != nullptr && !batches.Write(count, state.remapTable, *output)) {
+      return Failed(MergeError::kWriteFailed);
     }
   }
   return {};
@@ -190,11 +209,9 @@ MergeOutcome CollectSecondFileFrames(const MergePlan& plan, ByteView donor,
 bool WriteSecondFileFrames(const MergePlan& plan, ByteView donor, const RemapState& state,
                            MergeOutput& output) {
   FrameBatches batches(plan, donor);
-  uint32_t fields = plan.donor.header.boneCount;
   for (uint64_t done = 0; done < batches.framesToAppend();) {
     uint32_t count = batches.Load(done);
-    RewriteFrames(batches.data(), count, fields, state.remapTable);
-    if (!output.Write(batches.data(), count * batches.frameBytes())) return false;
+    if (!batches.Write(count, state.remapTable, output)) return false;
     done += count;
   }
   return true;
@@ -220,28 +237,6 @@ bool WriteAppendedEntries(const BoneArrays& arrays, const AppendedEntryList& app
     if (!output.Write(chunk.data(), count * kBoneDataEntrySize)) return false;
   }
   return true;
-}
-
-// The output header, whose offsets describe the blocks as they follow one another, for a merge
-// that appends appended entries; nullopt when the format cannot describe the output.
-std::optional<AnimHeader> OutputHeader(const MergePlan& plan, uint32_t appended) {
-  const FileLayout& base = plan.base;
-  uint64_t framesToAppend = plan.donor.header.frameCount - uint64_t{1};
-  uint64_t skeletonInfoOffset = kHeaderSize + base.offsetTableBytes;
-  uint64_t frameArrayOffset = skeletonInfoOffset + base.skeletonBytes;
-  uint64_t boneArrayOffset = frameArrayOffset + base.frameBytes * base.header.frameCount +
-                             framesToAppend * plan.donor.frameBytes;
-  uint64_t eofOffset =
-      boneArrayOffset + base.boneArrayBytes + uint64_t{appended} * kBoneDataEntrySize;
-  uint64_t frameCount = uint64_t{base.header.frameCount} + framesToAppend;
-  if (eofOffset > kMaxOffset || frameCount > kMaxOffset) return std::nullopt;
-  AnimHeader header = base.header;
-  header.frameCount = static_cast<uint32_t>(frameCount);
-  header.skeletonInfoOffset = static_cast<uint32_t>(skeletonInfoOffset);
-  header.frameArrayOffset = static_cast<uint32_t>(frameArrayOffset);
-  header.boneArrayOffset = static_cast<uint32_t>(boneArrayOffset);
-  header.eofOffset = static_cast<uint32_t>(eofOffset);
-  return header;
 }
 
 // Writes the output front to back: the header, the base's blocks copied, the donor frames
