@@ -696,30 +696,40 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
 
 constexpr size_t kLargePage = size_t{2} << 20;
 
-// Maps a file read-only at an address aligned to a large page, so that where the system holds
-// the file in large pages it can map them as such: random reads of a big file then miss the
-// address translation caches far less often.
+size_t RoundUp(size_t size, size_t unit) {
+  return (size + unit - 1) / unit * unit;
+}
+
+// Reserves length bytes (a whole number of pages) with access prot at an address aligned to a
+// large page, so that the system can back them with large pages or map a file's large pages
+// there: random reads then miss the address translation caches far less often. nullptr when
+// there is no such room.
+void* ReserveAligned(size_t length, int prot) {
+  if (length > SIZE_MAX - kLargePage) return nullptr;
+  void* reserved = mmap(nullptr, length + kLargePage, prot, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (reserved == MAP_FAILED) return nullptr;
+  // The reservation on either side of the aligned range is given back.
+  uintptr_t start = reinterpret_cast<uintptr_t>(reserved);
+  uintptr_t aligned = RoundUp(start, kLargePage);
+  if (aligned > start) munmap(reserved, aligned - start);
+  uintptr_t end = aligned + length;
+  uintptr_t reservedEnd = start + length + kLargePage;
+  if (reservedEnd > end) munmap(reinterpret_cast<void*>(end), reservedEnd - end);
+  return reinterpret_cast<void*>(aligned);
+}
+
+// Maps a file read-only, at an address aligned to a large page when it is that large.
 void* MapAligned(size_t size, int fd) {
   if (size < kLargePage || size > SIZE_MAX - kLargePage) {
     return mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
   }
-  void* reserved = mmap(nullptr, size + kLargePage, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (reserved == MAP_FAILED) return mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-  uintptr_t start = reinterpret_cast<uintptr_t>(reserved);
-  uintptr_t aligned = (start + kLargePage - 1) / kLargePage * kLargePage;
-  void* view =
-      mmap(reinterpret_cast<void*>(aligned), size, PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0);
-  if (view == MAP_FAILED) {
-    munmap(reserved, size + kLargePage);
-    return mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-  }
-  // The reservation around the mapping is given back.
-  if (aligned > start) munmap(reserved, aligned - start);
-  size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  uintptr_t end = aligned + (size + page - 1) / page * page;
-  uintptr_t reservedEnd = start + size + kLargePage;
-  if (reservedEnd > end) munmap(reinterpret_cast<void*>(end), reservedEnd - end);
-  return view;
+  size_t length = RoundUp(size, static_cast<size_t>(sysconf(_SC_PAGESIZE)));
+  void* at = ReserveAligned(length, PROT_NONE);
+  if (at == nullptr) return mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  void* view = mmap(at, size, PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0);
+  if (view != MAP_FAILED) return view;
+  munmap(at, length);
+  return mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
 }
 
 uint8_t inputBuffer[4096];
@@ -1009,27 +1019,19 @@ void* AllocateLarge(size_t bytes) {
                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return memory == MAP_FAILED ? nullptr : memory;
   }
-  // Aligned to a large page, so that the system can back the table with large pages.
-  size_t length = (bytes + kLargePage - 1) / kLargePage * kLargePage;
-  void* reserved = mmap(nullptr, length + kLargePage, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (reserved == MAP_FAILED) return nullptr;
-  uintptr_t start = reinterpret_cast<uintptr_t>(reserved);
-  uintptr_t aligned = (start + kLargePage - 1) / kLargePage * kLargePage;
-  if (aligned > start) munmap(reserved, aligned - start);
-  size_t tail = start + length + kLargePage - (aligned + length);
-  if (tail > 0) munmap(reinterpret_cast<void*>(aligned + length), tail);
+  if (bytes > SIZE_MAX - kLargePage) return nullptr;
+  // Whole large pages, so that the system can back all of the table with them.
+  size_t length = RoundUp(bytes, kLargePage);
+  void* memory = ReserveAligned(length, PROT_READ | PROT_WRITE);
 #ifdef MADV_HUGEPAGE
-  madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
+  if (memory != nullptr) madvise(memory, length, MADV_HUGEPAGE);
 #endif
-  return reinterpret_cast<void*>(aligned);
+  return memory;
 }
 
 void FreeLarge(void* memory, size_t bytes) {
   if (memory == nullptr) return;
-  size_t length = bytes < kLargePage ? (bytes == 0 ? 1 : bytes)
-                                     : (bytes + kLargePage - 1) / kLargePage * kLargePage;
-  munmap(memory, length);
+  munmap(memory, bytes < kLargePage ? (bytes == 0 ? 1 : bytes) : RoundUp(bytes, kLargePage));
 }
 
 #endif
