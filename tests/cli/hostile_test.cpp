@@ -39,8 +39,7 @@ class Hostile : public ::testing::Test {
 
   // Damaged inputs are merged under the memory limit; the 2 GiB file needs more address space.
   RunResult Merge(const std::string& outputName, bool optimize = false, bool limited = true) {
-    std::vector<std::string> args = {"base.gla", "donor.gla"};
-    if (optimize) args.push_back("-o");
+    std::vector<std::string> args = MergeArguments(optimize);
     return limited ? RunLimited(dir.path(), args, outputName + "\n")
                    : RunBonesplice(dir.path(), args, outputName + "\n");
   }
@@ -100,9 +99,7 @@ TEST_F(Hostile, ClosedStandardStreamsNeitherMisleadNorStopTheProgram) {
   for (bool optimize : {false, true}) {
     ProcessOptions gone;
     gone.closeOutputEarly = true;
-    std::vector<std::string> args = {"base.gla", "donor.gla"};
-    if (optimize) args.push_back("-o");
-    Process process(dir.path(), args, gone);
+    Process process(dir.path(), MergeArguments(optimize), gone);
     process.Write("out.gla\n");
     RunResult run = process.Finish();
     EXPECT_FALSE(run.signaled);

@@ -41,9 +41,7 @@ glagen::SampleFile TwoBoneFile(const std::string& name,
 }
 
 RunResult Merge(const ScratchDir& dir, bool optimize) {
-  std::vector<std::string> args = {"base.gla", "donor.gla"};
-  if (optimize) args.push_back("-o");
-  return RunLimited(dir.path(), args, "out.gla\n");
+  return RunLimited(dir.path(), MergeArguments(optimize), "out.gla\n");
 }
 
 // Base: 2 childless bones, 3 frames, entries B0..B3 (skeleton at 108, frames at 452, bone array

@@ -33,12 +33,6 @@ class Output : public ::testing::Test {
                         Generate(61, 70, 4000, 400000, "donor", &baseFile, 0.3, true, 0.2));
   }
 
-  std::vector<std::string> Args(bool optimize) const {
-    std::vector<std::string> args = {"base.gla", "donor.gla"};
-    if (optimize) args.push_back("-o");
-    return args;
-  }
-
   void ExpectSourcesUnchanged() const {
     EXPECT_EQ(ReadFileBytes(dir / "base.gla"), base);
     EXPECT_EQ(ReadFileBytes(dir / "donor.gla"), donor);
@@ -52,7 +46,7 @@ class Output : public ::testing::Test {
 TEST_F(Output, AMergeKilledAtAnyMomentLeavesTheOutputEmptyOrWhole) {
   for (bool optimize : {false, true}) {
     auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(RunBonesplice(dir.path(), Args(optimize), "whole.gla\n").status, 1);
+    ASSERT_EQ(RunBonesplice(dir.path(), MergeArguments(optimize), "whole.gla\n").status, 1);
     auto undisturbed = std::chrono::steady_clock::now() - start;
     std::vector<uint8_t> whole = ReadFileBytes(dir / "whole.gla");
     int empty = 0, complete = 0;
@@ -60,7 +54,7 @@ TEST_F(Output, AMergeKilledAtAnyMomentLeavesTheOutputEmptyOrWhole) {
     for (int moment = 0; moment < 12; ++moment) {
       auto delay = undisturbed * moment / 10;
       fs::remove(dir / "out.gla");
-      Process process(dir.path(), Args(optimize));
+      Process process(dir.path(), MergeArguments(optimize));
       ASSERT_TRUE(process.WaitFor(messages::kPrompt));
       process.Write("out.gla\n");
       std::this_thread::sleep_for(delay);
@@ -91,7 +85,7 @@ TEST_F(Output, SignalsToEndRemoveTheTemporaryAndEndTheProgramAsTheyWould) {
     bool caughtWriting = false;
     // The signal must come while the temporary exists; a run that ends first is tried again.
     for (int attempt = 0; attempt < 20 && !caughtWriting; ++attempt) {
-      Process process(dir.path(), Args(attempt % 2 == 1));
+      Process process(dir.path(), MergeArguments(attempt % 2 == 1));
       ASSERT_TRUE(process.WaitFor(messages::kPrompt));
       process.Write("out.gla\n");
       ASSERT_TRUE(process.WaitFor(messages::Progress(0)));
@@ -121,10 +115,10 @@ TEST_F(Output, TheReplacedOutputKeepsItsPermissionsAndItsLink) {
   WriteFileBytes(dir / "store/target.gla", {1, 2, 3});
   ASSERT_EQ(chmod((dir / "store/target.gla").c_str(), 0640), 0);
   fs::create_symlink("store/target.gla", dir / "out.gla");
-  RunResult run = RunBonesplice(dir.path(), Args(false), "out.gla\n");
+  RunResult run = RunBonesplice(dir.path(), MergeArguments(false), "out.gla\n");
   ASSERT_EQ(run.status, 1);
   EXPECT_TRUE(fs::is_symlink(dir / "out.gla"));
-  ASSERT_EQ(RunBonesplice(dir.path(), Args(false), "plain.gla\n").status, 1);
+  ASSERT_EQ(RunBonesplice(dir.path(), MergeArguments(false), "plain.gla\n").status, 1);
   EXPECT_EQ(ReadFileBytes(dir / "store/target.gla"), ReadFileBytes(dir / "plain.gla"));
   struct stat status;
   ASSERT_EQ(stat((dir / "store/target.gla").c_str(), &status), 0);
@@ -140,10 +134,10 @@ TEST_F(Output, AFifoGetsTheMergeInOnePass) {
   for (bool optimize : {false, true}) {
     std::vector<uint8_t> received;
     std::thread reader([&] { received = ReadFileBytes(dir / "pipe"); });
-    RunResult run = RunBonesplice(dir.path(), Args(optimize), "pipe\n");
+    RunResult run = RunBonesplice(dir.path(), MergeArguments(optimize), "pipe\n");
     reader.join();
     EXPECT_EQ(run.status, 1);
-    ASSERT_EQ(RunBonesplice(dir.path(), Args(optimize), "file.gla\n").status, 1);
+    ASSERT_EQ(RunBonesplice(dir.path(), MergeArguments(optimize), "file.gla\n").status, 1);
     EXPECT_EQ(received, ReadFileBytes(dir / "file.gla"));
   }
 }
@@ -157,7 +151,7 @@ TEST_F(Output, AFailedWriteLeavesNoPartialDataUnderAnyName) {
   limited.shellPrefix = "ulimit -f 16";
   for (const char* name : {"soft.gla", "hard.gla", "out.gla"}) {
     SCOPED_TRACE(name);
-    Process process(dir.path(), Args(false), limited);
+    Process process(dir.path(), MergeArguments(false), limited);
     process.Write(std::string(name) + "\n");
     RunResult run = process.Finish();
     EXPECT_EQ(run.output.substr(run.output.rfind("\nError")), messages::CannotWriteOutput(name));
@@ -170,13 +164,13 @@ TEST_F(Output, AFailedWriteLeavesNoPartialDataUnderAnyName) {
   }
   // A name too long for the temporary's suffix is written in place, and emptied again.
   std::string longName(250, 'n');
-  Process inPlace(dir.path(), Args(false), limited);
+  Process inPlace(dir.path(), MergeArguments(false), limited);
   inPlace.Write(longName + "\n");
   RunResult run = inPlace.Finish();
   EXPECT_EQ(run.output.substr(run.output.rfind("\nError")), messages::CannotWriteOutput(longName));
   EXPECT_EQ(fs::file_size(dir / longName), 0u);
   // A full device is written in place and left as it is.
-  RunResult full = RunBonesplice(dir.path(), Args(false), "/dev/full\n");
+  RunResult full = RunBonesplice(dir.path(), MergeArguments(false), "/dev/full\n");
   EXPECT_EQ(full.output.substr(full.output.rfind("\nError")),
             messages::CannotWriteOutput("/dev/full"));
   EXPECT_EQ(full.status, 0);

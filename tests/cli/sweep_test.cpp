@@ -127,9 +127,8 @@ class Sweep {
   // Checks one merge run of the files as they stand; returns what went wrong, if anything.
   std::optional<std::string> CheckMerge(bool optimize) {
     fs::remove(scratch_ / "out.gla");
-    std::vector<std::string> args = {"base.gla", "donor.gla"};
-    if (optimize) args.push_back("-o");
-    RunResult run = testing_support::RunLimited(scratch_.path(), args, "out.gla\n");
+    RunResult run = testing_support::RunLimited(
+        scratch_.path(), testing_support::MergeArguments(optimize), "out.gla\n");
     std::string mode = optimize ? "merge -o" : "merge";
     if (run.signaled) return mode + ": killed by signal " + std::to_string(run.status - 128);
     std::string lead = testing_support::Banner() + messages::kPrompt;
@@ -240,9 +239,8 @@ TEST(DamagedFiles, SoundPairMerges) {
   testing_support::WriteFileBytes(scratch / "base.gla", pair.base);
   testing_support::WriteFileBytes(scratch / "donor.gla", pair.donor);
   for (bool optimize : {false, true}) {
-    std::vector<std::string> args = {"base.gla", "donor.gla"};
-    if (optimize) args.push_back("-o");
-    RunResult run = testing_support::RunLimited(scratch.path(), args, "out.gla\n");
+    RunResult run = testing_support::RunLimited(
+        scratch.path(), testing_support::MergeArguments(optimize), "out.gla\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(testing_support::ReadFileBytes(scratch / "out.gla"),
               reference::ReferenceMerge(pair.base, pair.donor, optimize));

@@ -120,6 +120,12 @@ RunResult RunProcess(const std::string& program, const std::filesystem::path& di
 }
 #endif
 
+std::vector<std::string> MergeArguments(bool optimize) {
+  std::vector<std::string> args = {"base.gla", "donor.gla"};
+  if (optimize) args.push_back("-o");
+  return args;
+}
+
 RunResult RunBonesplice(const std::filesystem::path& dir, const std::vector<std::string>& args,
                         const std::string& input) {
   if (ProgramRunner().empty()) return RunProcess(ProgramPath(), dir, args, input);

@@ -30,6 +30,9 @@ bool RunsWindowsProgram();
 // POSIX build is compared byte for byte.
 std::string NormalizedText(std::string text);
 
+// The arguments that merge donor.gla into base.gla, with "-o" when optimize is set.
+std::vector<std::string> MergeArguments(bool optimize);
+
 // Runs the program under test (through its runner, if any) with args in dir, feeding input on
 // standard input.
 RunResult RunBonesplice(const std::filesystem::path& dir, const std::vector<std::string>& args,
