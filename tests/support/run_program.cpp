@@ -65,26 +65,46 @@ RunResult RunProcess(const std::string& program, const std::filesystem::path&,
   throw std::runtime_error("this test build cannot start programs such as " + program);
 }
 #else
+void ExecInChild(int input, int output, const std::filesystem::path& dir,
+                 const std::vector<char*>& argv) {
+  signal(SIGPIPE, SIG_DFL);
+  if (input < 0) {
+    close(STDIN_FILENO);
+  } else {
+    dup2(input, STDIN_FILENO);
+    close(input);
+  }
+  dup2(output, STDOUT_FILENO);
+  close(output);
+  if (chdir(dir.c_str()) != 0) _exit(127);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
+RunResult ResultOf(int waitStatus, std::string output) {
+  RunResult result;
+  result.output = std::move(output);
+  if (WIFSIGNALED(waitStatus)) {
+    result.signaled = true;
+    result.status = 128 + WTERMSIG(waitStatus);
+  } else {
+    result.status = WEXITSTATUS(waitStatus);
+  }
+  return result;
+}
+
 RunResult RunProcess(const std::string& program, const std::filesystem::path& dir,
                      const std::vector<std::string>& args, const std::string& input) {
+  std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
   int in[2], out[2];
   if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe failed");
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    // The program starts as from a shell: SIGPIPE as the system has it, not as this test
-    // process has set it.
-    signal(SIGPIPE, SIG_DFL);
-    dup2(in[0], STDIN_FILENO);
-    dup2(out[1], STDOUT_FILENO);
-    close(in[0]), close(in[1]), close(out[0]), close(out[1]);
-    if (chdir(dir.c_str()) != 0) _exit(127);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execvp(program.c_str(), argv.data());
-    _exit(127);
+    close(in[1]), close(out[0]);
+    ExecInChild(in[0], out[1], dir, argv);
   }
   close(in[0]);
   close(out[1]);
@@ -97,26 +117,19 @@ RunResult RunProcess(const std::string& program, const std::filesystem::path& di
     written += static_cast<size_t>(n);
   }
   close(in[1]);
-  RunResult result;
+  std::string output;
   char buffer[65536];
   for (;;) {
     ssize_t n = read(out[0], buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
-    result.output.append(buffer, static_cast<size_t>(n));
+    output.append(buffer, static_cast<size_t>(n));
   }
   close(out[0]);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  if (WIFSIGNALED(status)) {
-    result.signaled = true;
-    result.status = 128 + WTERMSIG(status);
-  } else {
-    result.status = WEXITSTATUS(status);
-  }
-  result.output = NormalizedText(std::move(result.output));
-  return result;
+  return ResultOf(status, NormalizedText(std::move(output)));
 }
 #endif
 

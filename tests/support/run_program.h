@@ -43,6 +43,16 @@ RunResult RunBonesplice(const std::filesystem::path& dir, const std::vector<std:
 RunResult RunProcess(const std::string& program, const std::filesystem::path& dir,
                      const std::vector<std::string>& args, const std::string& input = "");
 
+// For the helpers that start programs, in POSIX builds. In a child just forked: makes input its
+// standard input (or closes standard input when input is -1) and output its standard output,
+// enters dir and runs argv, built before the fork and ended by nullptr (argv[0] looked up on
+// PATH when it has no slash), with SIGPIPE as the system has it, not as this test process set
+// it. Never returns.
+[[noreturn]] void ExecInChild(int input, int output, const std::filesystem::path& dir,
+                              const std::vector<char*>& argv);
+// What a program that printed output and ended with this waitpid status did.
+RunResult ResultOf(int waitStatus, std::string output);
+
 // A fresh folder under the system's temporary folder, removed with its content at the end.
 class ScratchDir {
  public:

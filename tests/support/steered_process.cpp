@@ -21,23 +21,16 @@ Process::Process(const std::filesystem::path& dir, const std::vector<std::string
   std::vector<std::string> words = {"/bin/sh", "-c", options.shellPrefix + "\nexec \"$0\" \"$@\"",
                                     ProgramPath()};
   words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
-    // The program starts as from a shell: SIGPIPE as the system has it, not as this test
-    // process has set it.
-    signal(SIGPIPE, SIG_DFL);
-    dup2(in[0], STDIN_FILENO);
-    dup2(out[1], STDOUT_FILENO);
-    close(in[0]), close(in[1]), close(out[1]);
+    close(in[1]);
     if (out[0] >= 0) close(out[0]);
-    if (options.closeInput) close(STDIN_FILENO);
-    if (chdir(dir.c_str()) != 0) _exit(127);
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+    if (options.closeInput) close(in[0]);
+    ExecInChild(options.closeInput ? -1 : in[0], out[1], dir, argv);
   }
   close(in[0]);
   close(out[1]);
@@ -104,15 +97,7 @@ RunResult Process::Finish() {
   while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }
   pid_ = -1;
-  RunResult result;
-  result.output = text_;
-  if (WIFSIGNALED(status)) {
-    result.signaled = true;
-    result.status = 128 + WTERMSIG(status);
-  } else {
-    result.status = WEXITSTATUS(status);
-  }
-  return result;
+  return ResultOf(status, text_);
 }
 
 }  // namespace testing_support
