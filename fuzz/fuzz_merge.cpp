@@ -3,24 +3,26 @@
 // go through the program's own steps, checks included, in plain and in optimize mode.
 #include <algorithm>
 #include <cstdint>
+#include <optional>
+#include <variant>
 #include <vector>
 
 #include "format/bytes.h"
 #include "format/header.h"
 #include "fuzz_input.h"
+#include "memory_output.h"
 #include "merge/pipeline.h"
 #include "reference_merge.h"
 
 namespace bonesplice::fuzz {
 namespace {
 
-// Plain merges go to an output that takes its header again, as a file does, optimized ones to
-// one written once, as a stream is; the two ways of writing must give the same bytes.
-MergeOutcome MergeOnce(const MemoryFile& base, const MemoryFile& donor, bool optimize) {
-  MergePlan plan;
-  MergeOutcome planned = PlanMerge(base.view(), donor.view(), plan);
-  if (planned.error != MergeError::kNone) return planned;
+using testing_support::MemoryOutput;
 
+// Runs the three phases on one pair in one mode; the failure, if any.
+std::optional<Failure> MergeOnce(const MemoryFile& base, const MemoryFile& donor, bool optimize) {
+  MergePlan plan;
+  if (auto failure = PlanMerge(base.view(), donor.view(), plan)) return failure;
   uint64_t framesDone = 0;
   MergeOptions options;
   options.optimize = optimize;
@@ -29,25 +31,28 @@ MergeOutcome MergeOnce(const MemoryFile& base, const MemoryFile& donor, bool opt
     Require(first == framesDone, "progress lines count up from 0");
     framesDone += count;
   };
-  MemoryOutput output(base.view(), !optimize);
-  MergeOutcome outcome = RunMerge(plan, base.view(), donor.view(), output, options);
-  Require(outcome.error != MergeError::kWriteFailed, "a memory output takes every byte");
-  if (outcome.error != MergeError::kNone) {
-    Require(!optimize || (!output.begun && output.bytes.empty()),
-            "a merge refused for its frames writes nothing to a stream");
-    return outcome;
+  Resolution resolution;
+  if (auto failure = ResolveMerge(plan, base.view(), donor.view(), options, resolution)) {
+    Require(std::holds_alternative<BadFrameIndex>(*failure) ||
+                std::holds_alternative<TooLarge>(*failure),
+            "Resolve fails only for a bad index or a too large output");
+    return failure;
   }
   Require(framesDone == uint64_t{plan.donor.header.frameCount} - 1, "one progress line a frame");
+  MemoryOutput output(base.view());
+  Require(!EmitMerge(plan, resolution, donor.view(), output), "a memory output takes every byte");
+  Require(output.begun == 1, "the output is begun once");
   Require(!reference::WhyUnsoundOutput(output.bytes), "the output's header describes its blocks");
   Require(output.bytes == reference::ReferenceMerge(base.bytes(), donor.bytes(), optimize),
           "the output is the reference merge's");
   // The output holds the base's skeleton in its own block: it can serve as a base in turn.
   MergePlan again;
-  MergeOutcome replanned =
+  std::optional<Failure> replanned =
       PlanMerge({output.bytes.data(), output.bytes.size()}, donor.view(), again);
-  Require(replanned.error != MergeError::kDamaged || replanned.inDonor,
+  Require(!replanned || !std::holds_alternative<FileDamaged>(*replanned) ||
+              std::get<FileDamaged>(*replanned).file == FileRole::kDonor,
           "a merged file is a sound base");
-  return outcome;
+  return std::nullopt;
 }
 
 void MergeTwoFiles(const uint8_t* data, size_t size) {
@@ -57,11 +62,13 @@ void MergeTwoFiles(const uint8_t* data, size_t size) {
   MemoryFile base(data + std::min<size_t>(size, 4), baseSize);
   MemoryFile donor(data + donorStart, size - donorStart);
 
-  MergeOutcome plain = MergeOnce(base, donor, false);
-  MergeOutcome optimized = MergeOnce(base, donor, true);
+  std::optional<Failure> plain = MergeOnce(base, donor, false);
+  std::optional<Failure> optimized = MergeOnce(base, donor, true);
   // Sharing entries only makes the output smaller, so it cannot make a merge fail.
-  if (plain.error != MergeError::kTooLarge) {
-    Require(plain.error == optimized.error, "both modes agree on whether a merge can be done");
+  if (!plain || !std::holds_alternative<TooLarge>(*plain)) {
+    Require(plain.has_value() == optimized.has_value() &&
+                (!plain || plain->index() == optimized->index()),
+            "both modes agree on whether a merge can be done");
   }
 }
 

@@ -4,11 +4,11 @@
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
-#include <new>
-#include <stdexcept>
 #include <string>
 
-#include "platform/platform.h"
+#include "app/messages.h"
+#include "platform/compiler.h"
+#include "platform/log_file.h"
 
 namespace bonesplice {
 namespace {
@@ -20,8 +20,7 @@ constexpr char kNoSuchBone[] = "(no such bone)";
 // this size, so that the report never has to be held in memory as a whole.
 constexpr size_t kFlushSize = size_t{1} << 20;
 
-// Collects report text and, when it writes to a log, hands it over whenever it has grown past
-// kFlushSize. Without a log it keeps the whole text.
+// Collects report text and hands it to the log whenever it has grown past kFlushSize.
 class ReportWriter {
  public:
   explicit ReportWriter(std::FILE* log) : log_(log) {}
@@ -43,19 +42,17 @@ class ReportWriter {
     std::vsnprintf(&text_[start], size + 1, format, args);
     va_end(args);
     text_.resize(start + size);
-    if (log_ != nullptr && text_.size() >= kFlushSize) Flush();
+    if (text_.size() >= kFlushSize) Flush();
   }
 
   // Writes the pending text to the log; false once any write has failed.
   bool Flush() {
-    if (log_ != nullptr && !text_.empty()) {
+    if (!text_.empty()) {
       if (std::fwrite(text_.data(), 1, text_.size(), log_) != text_.size()) failed_ = true;
       text_.clear();
     }
     return !failed_;
   }
-
-  std::string& text() { return text_; }
 
  private:
   std::FILE* log_;
@@ -130,33 +127,26 @@ struct FileCloser {
 
 }  // namespace
 
-std::string FormatBoneReport(const AnimHeader& header, const BoneTable& table) {
-  ReportWriter out(nullptr);
+bool WriteBoneReport(std::FILE* log, const AnimHeader& header, const BoneTable& table) {
+  ReportWriter out(log);
   AppendReport(out, header, table);
-  return std::move(out.text());
+  return out.Flush();
 }
 
-DumpStatus DumpBones(ByteView file, const AnimHeader& header,
-                     const std::vector<platform::FileId>& sources) {
-  try {
-    BoneTable table = ReadSkeleton(file, header);
-    std::unique_ptr<std::FILE, FileCloser> log(platform::OpenStream(kBoneLogName, "a+"));
-    if (!log) return DumpStatus::kCannotOpenLog;
-    // Opening for appending leaves a file as it was; only then can its identity be trusted.
-    platform::FileId logId = platform::IdentityOfStream(log.get());
-    for (const platform::FileId& source : sources) {
-      if (platform::SameFile(logId, source)) return DumpStatus::kLogIsSource;
-    }
-    ReportWriter out(log.get());
-    AppendReport(out, header, table);
-    bool written = out.Flush();
-    bool closed = std::fclose(log.release()) == 0;
-    return written && closed ? DumpStatus::kOk : DumpStatus::kCannotOpenLog;
-  } catch (const std::bad_alloc&) {
-    return DumpStatus::kOutOfMemory;
-  } catch (const std::length_error&) {
-    return DumpStatus::kOutOfMemory;
+std::optional<std::string> DumpBones(ByteView file, const AnimHeader& header,
+                                     const std::vector<platform::FileId>& sources) {
+  BoneTable table = ReadSkeleton(file, header);
+  platform::FileId logId;
+  std::unique_ptr<std::FILE, FileCloser> log(platform::OpenForAppending(kBoneLogName, logId));
+  if (!log) return messages::kCannotOpenLog;
+  // Opening for appending leaves a file as it was; only then can its identity be trusted.
+  for (const platform::FileId& source : sources) {
+    if (platform::SameFile(logId, source)) return messages::kLogIsSource;
   }
+  bool written = WriteBoneReport(log.get(), header, table);
+  bool closed = std::fclose(log.release()) == 0;
+  if (!written || !closed) return messages::kCannotOpenLog;
+  return std::nullopt;
 }
 
 }  // namespace bonesplice

@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "app/run.h"
-#include "platform/platform.h"
+#include "platform/signals.h"
 
 int main(int argc, char* argv[]) {
   bonesplice::platform::PrepareProcess();

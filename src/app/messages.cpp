@@ -1,5 +1,7 @@
 #include "app/messages.h"
 
+#include <type_traits>
+
 namespace bonesplice::messages {
 
 const char kBanner[] =
@@ -22,16 +24,13 @@ const char kFilesNotFound[] = "\nError: One or more files not found....";
 const char kPrompt[] = "\nEnter the output filename:";
 const char kOutputNameTooLong[] = "\nError: output filename is longer than 255 characters.";
 const char kNoOutputName[] = "\nError: no output filename given.";
+const char kOutputHasControl[] = "\nError: output filename holds a control character.";
+const char kOutputIsDevice[] = "\nError: output filename names a device, not a file.";
 const char kOutputIsSource[] = "\nError: output file must not be one of the source files.";
-const char kSecondHasNoFrames[] = "\nError: second file has no frames.";
-const char kNoBones[] = "\nError: the files have no bones, so there is nothing to merge.";
-const char kTooLarge[] = "\nError: the merged file would be too large for the format.";
 const char kCannotOpenLog[] = "\nError: cannot open bone.log for appending.";
 const char kLogIsSource[] = "\nError: bone.log must not be one of the source files.";
 const char kOutOfMemory[] = "\nError: not enough memory for the merge.";
 const char kDumpOutOfMemory[] = "\nError: not enough memory for the bone dump.";
-const char kOutputHasControl[] = "\nError: output filename holds a control character.";
-const char kOutputIsDevice[] = "\nError: output filename names a device, not a file.";
 const char kPressEnter[] = "\nPress Enter to close this window.";
 
 std::string Shown(const std::string& text) {
@@ -50,44 +49,26 @@ std::string Shown(const std::string& text) {
   return shown;
 }
 
-const char* FileWord(bool donor) {
-  return donor ? "second" : "first";
-}
-
-std::string NotRegular(bool donor) {
-  return std::string("\nError: ") + FileWord(donor) + " file is not a regular file.";
-}
-
-std::string CannotCreateOutput(const std::string& name) {
-  return "\nError: cannot create output file " + Shown(name) + ".";
-}
-
-std::string CannotWriteOutput(const std::string& name) {
-  return "\nError: cannot write output file " + Shown(name) + ".";
-}
-
-std::string CannotRead(bool donor) {
-  return std::string("\nError: cannot read ") + FileWord(donor) + " file.";
-}
-
-std::string Damaged(bool donor, const std::string& what) {
-  return std::string("\nError: ") + FileWord(donor) + " file is damaged: " + what + ".";
-}
-
-std::string MissingBone(const std::string& name) {
-  return "\nError: second file has no bone named " + Shown(name) + ".";
-}
-
-std::string BadFrameIndex(uint64_t frame, uint32_t index, uint64_t count) {
-  return Damaged(true, "frame " + std::to_string(frame) + " refers to bone data entry " +
-                           std::to_string(index) + " of " + std::to_string(count));
-}
-
-std::string Progress(uint32_t frame) {
-  return "\nEditing frame " + std::to_string(frame);
-}
-
 namespace {
+
+// "first" or "second", as the messages name the base and the donor.
+std::string FileWord(FileRole file) {
+  return file == FileRole::kDonor ? "second" : "first";
+}
+
+const char* HeaderCheckText(HeaderCheck check) {
+  switch (check) {
+    case HeaderCheck::kOk:
+      break;
+    case HeaderCheck::kBaseNotAnimation:
+      return "\nError, first file is not a .gla animation file.";
+    case HeaderCheck::kDonorNotAnimation:
+      return "\nError, second file is not a .gla animation file.";
+    case HeaderCheck::kBoneCountsDiffer:
+      return "\nError: can only merge frames from files with same number of bones.";
+  }
+  return "";
+}
 
 const char* DamageText(Damage damage) {
   switch (damage) {
@@ -113,48 +94,52 @@ const char* DamageText(Damage damage) {
   return "";
 }
 
-}  // namespace
-
-std::string MergeFailure(const MergeOutcome& outcome, const std::string& outputName) {
-  switch (outcome.error) {
-    case MergeError::kNone:
-      return "";
-    case MergeError::kHeaderCheck:
-      return HeaderCheckMessage(outcome.headerCheck);
-    case MergeError::kDamaged:
-      return Damaged(outcome.inDonor, DamageText(outcome.damage));
-    case MergeError::kNoDonorFrames:
-      return kSecondHasNoFrames;
-    case MergeError::kNoBones:
-      return kNoBones;
-    case MergeError::kMissingBone:
-      return MissingBone(outcome.boneName);
-    case MergeError::kBadFrameIndex:
-      return BadFrameIndex(outcome.frame, outcome.index, outcome.entryCount);
-    case MergeError::kTooLarge:
-      return kTooLarge;
-    case MergeError::kReadFailed:
-      return CannotRead(outcome.inDonor);
-    case MergeError::kOutOfMemory:
-      return kOutOfMemory;
-    case MergeError::kWriteFailed:
-      return CannotWriteOutput(outputName);
-  }
-  return "";
+std::string Damaged(FileRole file, const std::string& what) {
+  return "\nError: " + FileWord(file) + " file is damaged: " + what + ".";
 }
 
-const char* HeaderCheckMessage(HeaderCheck check) {
-  switch (check) {
-    case HeaderCheck::kOk:
-      return "";
-    case HeaderCheck::kBaseNotAnimation:
-      return "\nError, first file is not a .gla animation file.";
-    case HeaderCheck::kDonorNotAnimation:
-      return "\nError, second file is not a .gla animation file.";
-    case HeaderCheck::kBoneCountsDiffer:
-      return "\nError: can only merge frames from files with same number of bones.";
-  }
-  return "";
+}  // namespace
+
+std::string NotRegular(FileRole file) {
+  return "\nError: " + FileWord(file) + " file is not a regular file.";
+}
+
+std::string CannotCreateOutput(const std::string& outputName) {
+  return "\nError: cannot create output file " + Shown(outputName) + ".";
+}
+
+std::string Progress(uint32_t frame) {
+  return "\nEditing frame " + std::to_string(frame);
+}
+
+std::string MessageOf(const Failure& failure, const std::string& outputName) {
+  return std::visit(
+      [&](const auto& kind) -> std::string {
+        using Kind = std::decay_t<decltype(kind)>;
+        if constexpr (std::is_same_v<Kind, HeadersRefused>) {
+          return HeaderCheckText(kind.check);
+        } else if constexpr (std::is_same_v<Kind, FileDamaged>) {
+          return Damaged(kind.file, DamageText(kind.damage));
+        } else if constexpr (std::is_same_v<Kind, NoDonorFrames>) {
+          return "\nError: second file has no frames.";
+        } else if constexpr (std::is_same_v<Kind, NoBones>) {
+          return "\nError: the files have no bones, so there is nothing to merge.";
+        } else if constexpr (std::is_same_v<Kind, MissingBone>) {
+          return "\nError: second file has no bone named " + Shown(kind.name) + ".";
+        } else if constexpr (std::is_same_v<Kind, BadFrameIndex>) {
+          return Damaged(FileRole::kDonor,
+                         "frame " + std::to_string(kind.frame) + " refers to bone data entry " +
+                             std::to_string(kind.index) + " of " + std::to_string(kind.entryCount));
+        } else if constexpr (std::is_same_v<Kind, TooLarge>) {
+          return "\nError: the merged file would be too large for the format.";
+        } else if constexpr (std::is_same_v<Kind, InputUnreadable>) {
+          return "\nError: cannot read " + FileWord(kind.file) + " file.";
+        } else {
+          static_assert(std::is_same_v<Kind, OutputUnwritable>, "every kind has its message");
+          return "\nError: cannot write output file " + Shown(outputName) + ".";
+        }
+      },
+      failure);
 }
 
 }  // namespace bonesplice::messages

@@ -1,17 +1,19 @@
-// Where the blocks of one animation file lie, as its header places them: the one decoder of the
-// header and layout that the program, the sample generator, the reference merge, the fuzz
-// targets and the tests share.
+// Where the blocks of one animation file lie, as its header places them, and whether they lie
+// where a merge needs them: the one decoder of the header and layout that the program, the
+// sample generator, the reference merge, the fuzz targets and the tests share.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "format/bytes.h"
 #include "format/header.h"
+#include "format/skeleton.h"
 
 namespace bonesplice {
 
 // The header of a file and the sizes of its blocks. Nothing here says the blocks lie inside the
-// file; the checks that do are the merge's (or a reader's) own.
+// file; CheckBaseLayout and CheckDonorLayout say that.
 struct FileLayout {
   AnimHeader header{};
   uint64_t fileSize = 0;
@@ -27,5 +29,32 @@ FileLayout DecodeLayout(ByteView file);
 
 // True when count frames from frameArrayOffset lie inside the file.
 bool FramesFit(const FileLayout& layout, uint64_t count);
+
+// What is wrong with a damaged input file: the first block that does not lie where the header
+// and the format say.
+enum class Damage {
+  kEndsInHeader,
+  kOffsetTablePastEnd,
+  kSkeletonAfterFrames,
+  kSkeletonOutsideBlock,
+  kSkeletonShort,
+  kFramesPastEnd,
+  kBoneArrayAfterEnd,
+  kBoneArrayPastEnd,
+  kBoneArrayPartialEntry,
+};
+
+// A base gives every block to the output, so each must lie inside the file in the order the
+// format expects: whole header, offset table, skeleton block after it, frames, and a bone array
+// of whole entries.
+std::optional<Damage> CheckBaseLayout(const FileLayout& layout);
+
+// A donor gives only its frames and bone array, which must lie inside the file; stray bytes
+// after its last whole entry are ignored.
+std::optional<Damage> CheckDonorLayout(const FileLayout& layout);
+
+// A skeleton must be whole; a base's must also end inside its skeleton block, which the output
+// gets as the skeleton.
+std::optional<Damage> CheckSkeleton(const BoneTable& table, const AnimHeader& header, bool base);
 
 }  // namespace bonesplice

@@ -10,7 +10,17 @@
 
 namespace bonesplice {
 
+// Where the fields of a record lie in it: the name (64 bytes), flags, parent, the 12 words of
+// origin and of inversedOrigin, the child count; the child words follow.
+inline constexpr uint32_t kBoneFlagsAt = 64;
+inline constexpr uint32_t kBoneParentAt = 68;
+inline constexpr uint32_t kBoneOriginAt = 72;
+inline constexpr uint32_t kBoneInversedOriginAt = 120;
+inline constexpr uint32_t kBoneChildCountAt = 168;
 inline constexpr uint32_t kSkeletonBoneFixedSize = 172;
+static_assert(kBoneInversedOriginAt == kBoneOriginAt + 48 &&
+              kBoneChildCountAt == kBoneInversedOriginAt + 48 &&
+              kSkeletonBoneFixedSize == kBoneChildCountAt + 4);
 
 struct SkeletonBone {
   char name[65];  // the 64 file bytes and a NUL; bytes a short file does not supply are NUL

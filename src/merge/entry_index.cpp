@@ -32,7 +32,7 @@ void EntryIndex::Rehash(size_t capacity, const EntrySource& source) {
   for (const auto& entry : overflow_) refs.push_back(entry.second);
   overflow_.clear();
 
-  platform::LargeArray<uint32_t> slots(capacity);
+  Table<uint32_t> slots(capacity);
   std::memset(slots.data(), 0xFF, capacity * sizeof(uint32_t));
   slots_ = std::move(slots);
   capacity_ = capacity;
@@ -74,7 +74,6 @@ EntryRef EntryIndex::FindOrAdd(const uint8_t* entry, uint64_t hash, EntryRef can
     uint32_t value = slots_[slot];
     if (value == kEmptySlot) break;
     if ((value & kTagMask) == tag) {
-      ++comparisons_;
       if (std::memcmp(EntryBytes(source, value & kRefMask), entry, kBoneDataEntrySize) == 0) {
         return value & kRefMask;
       }

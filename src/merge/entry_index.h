@@ -13,7 +13,8 @@
 #include <map>
 
 #include "format/header.h"
-#include "platform/platform.h"
+#include "merge/table.h"
+#include "platform/compiler.h"
 
 namespace bonesplice {
 
@@ -94,9 +95,6 @@ class EntryIndex {
     return value & kRefMask;
   }
 
-  // How many times two entries' bytes were compared so far: the work the lookups cost.
-  uint64_t comparisons() const { return comparisons_; }
-
  private:
   // A used slot holds a reference in its low 25 bits and 7 bits of its entry's hash above
   // them, so that a probe passes over the slots of other entries without reading their bytes.
@@ -107,13 +105,6 @@ class EntryIndex {
   static constexpr uint32_t kTagMask = ~kRefMask;
 
   using Bytes = std::array<uint8_t, kBoneDataEntrySize>;
-  struct BytesBefore {
-    uint64_t* comparisons;
-    bool operator()(const Bytes& a, const Bytes& b) const {
-      ++*comparisons;
-      return std::memcmp(a.data(), b.data(), a.size()) < 0;
-    }
-  };
 
   static uint32_t TagOf(uint64_t hash) {
     uint32_t tag = static_cast<uint32_t>(hash >> 57);
@@ -125,11 +116,10 @@ class EntryIndex {
   void Rehash(size_t capacity, const EntrySource& source);
 
   HashKey key_;
-  platform::LargeArray<uint32_t> slots_;
+  Table<uint32_t> slots_;
   size_t capacity_ = 0;
-  size_t used_ = 0;  // entries recorded, in the slots and in the map
-  uint64_t comparisons_ = 0;
-  std::map<Bytes, EntryRef, BytesBefore> overflow_{BytesBefore{&comparisons_}};
+  size_t used_ = 0;                     // entries recorded, in the slots and in the map
+  std::map<Bytes, EntryRef> overflow_;  // std::array compares its bytes in order
 };
 
 }  // namespace bonesplice

@@ -11,11 +11,14 @@ namespace {
 // How many lookups ahead the reads of a later lookup are started: its entry's bytes at three
 // times this distance, its slot in the entry index at twice, the entry recorded there at once.
 constexpr size_t kLookahead = 16;
-constexpr size_t kHashRing = 64;  // holds the hashes from a lookup to the one 2 * kLookahead on
+// The hashes of the lookups from the current one to the one 2 * kLookahead on.
+constexpr size_t kHashRing = 64;
+static_assert(kHashRing > 2 * kLookahead, "a hash would be overwritten before its lookup");
 
 // The remap slot of a donor index met for the first time in the frames being remapped, until
 // the index is resolved.
 constexpr uint32_t kPendingSlot = 0xFFFFFFFEu;
+static_assert(kPendingSlot >= kMaxBoneDataEntries, "no output index looks pending");
 
 EntrySource SourceOf(const BoneArrays& arrays) {
   return {arrays.baseEntries, arrays.donorEntries};
@@ -62,17 +65,56 @@ uint32_t AppendEntry(uint32_t donorIndex, const BoneArrays& arrays, RemapState& 
   return static_cast<uint32_t>(candidate);
 }
 
-// The optimize-mode rule for a donor entry whose hash is known. The index holds the base
-// entries (the first of equal ones) and the entries appended so far, which never equal a base
-// entry here: so one lookup answers both questions.
-uint32_t ShareOrAppendEntry(uint32_t donorIndex, uint64_t hash, const BoneArrays& arrays,
-                            RemapState& state) {
+// Resolves a donor index the remap table does not know yet, whose entry's hash is known
+// (optimize mode only). The index holds the base entries (the first of equal ones) and the
+// entries appended so far, which never equal a base entry here: one lookup gives the first
+// appended entry of the same bytes, else the first base entry, else appends the entry. Returns
+// the output index, or kUnsetSlot when it would not fit a 24-bit index.
+uint32_t FindOrAppendEntry(uint32_t donorIndex, uint64_t hash, const BoneArrays& arrays,
+                           RemapState& state) {
   EntryRef candidate = kDonorEntry | donorIndex;
   EntryRef found =
       state.entryIndex.FindOrAdd(DonorEntry(arrays, donorIndex), hash, candidate, SourceOf(arrays));
   if (found == candidate) return AppendEntry(donorIndex, arrays, state);
   if ((found & kDonorEntry) == 0) return found;  // a base entry keeps its position
   return state.remapTable[found & ~kDonorEntry];
+}
+
+// Checks the fields of a frame and settles the donor indices it is the first to use: appended
+// at once in plain mode, listed for ResolveFirstUses in optimize mode. Returns the failure at a
+// field naming no donor entry or one that cannot be appended.
+std::optional<Failure> NoteFirstUses(const DonorFrames& frames, uint64_t frame,
+                                     const BoneArrays& arrays, RemapState& state) {
+  const uint8_t* record = frames.Frame(frame);
+  for (size_t j = 0; j < frames.fields(); ++j) {
+    uint32_t donorIndex = FieldInBaseOrder(record, *frames.boneNameMap, j);
+    if (donorIndex >= arrays.donorEntryCount) {
+      return BadFrameIndex{frame, donorIndex, arrays.donorEntryCount};
+    }
+    uint32_t& slot = state.remapTable[donorIndex];
+    if (slot != kUnsetSlot) continue;
+    if (state.optimize) {
+      slot = kPendingSlot;
+      state.firstUses.push_back(donorIndex);
+      continue;
+    }
+    slot = AppendEntry(donorIndex, arrays, state);
+    if (slot == kUnsetSlot) return TooLarge{};
+  }
+  return std::nullopt;
+}
+
+// Resolves the listed first uses in order, as one FindOrAppendEntry after another, while the
+// reads of the lookups a few places later are already under way. Returns how many were
+// resolved before the first that does not fit a 24-bit index, or all of them.
+size_t ResolveFirstUses(const BoneArrays& arrays, RemapState& state) {
+  const std::vector<uint32_t>& uses = state.firstUses;
+  auto entryAt = [&](size_t p) { return DonorEntry(arrays, uses[p]); };
+  return LookUpInOrder(uses.size(), arrays, state, entryAt, [&](size_t p, uint64_t hash) {
+    uint32_t slot = FindOrAppendEntry(uses[p], hash, arrays, state);
+    state.remapTable[uses[p]] = slot;
+    return slot != kUnsetSlot;
+  });
 }
 
 }  // namespace
@@ -86,8 +128,7 @@ void StartRemap(RemapState& state, const BoneArrays& arrays, bool optimize, Hash
   // Room for every donor entry the output can take; pages it does not fill are never touched.
   uint32_t room =
       arrays.baseEntryCount < kMaxBoneDataEntries ? kMaxBoneDataEntries - arrays.baseEntryCount : 0;
-  state.appendedEntryList.donorIndices =
-      platform::LargeArray<uint32_t>(std::min(arrays.donorEntryCount, room));
+  state.appendedEntryList.donorIndices = Table<uint32_t>(std::min(arrays.donorEntryCount, room));
   state.appendedEntryList.count = 0;
   if (!optimize) return;
   state.entryIndex.SetKey(key);
@@ -100,107 +141,31 @@ void StartRemap(RemapState& state, const BoneArrays& arrays, bool optimize, Hash
   });
 }
 
-uint32_t FindOrAppendEntry(uint32_t donorIndex, const BoneArrays& arrays, RemapState& state) {
-  if (!state.optimize) return AppendEntry(donorIndex, arrays, state);
-  uint64_t hash = state.entryIndex.Hash(DonorEntry(arrays, donorIndex));
-  return ShareOrAppendEntry(donorIndex, hash, arrays, state);
-}
-
-namespace {
-
-// Starts loading the remap slots the fields of a frame name, those that name one.
-void PrefetchSlots(const uint8_t* record, uint32_t fields, const RemapTable& remapTable) {
-  for (uint32_t j = 0; j < fields; ++j) {
-    uint32_t donorIndex = LoadU24(record + size_t{j} * kFrameFieldSize);
-    if (donorIndex < remapTable.size()) BONESPLICE_PREFETCH(&remapTable[donorIndex]);
-  }
-}
-
-// Checks the fields of a frame and settles the donor indices it is the first to use: appended
-// at once in plain mode, listed for ResolveFirstUses in optimize mode. Returns false, with the
-// failure in result, at a field naming no donor entry or one that cannot be appended.
-bool NoteFirstUses(const uint8_t* record, uint32_t fields, const BoneArrays& arrays,
-                   RemapState& state, RemapResult& result) {
-  for (uint32_t j = 0; j < fields; ++j) {
-    uint32_t donorIndex = LoadU24(record + size_t{j} * kFrameFieldSize);
-    if (donorIndex >= arrays.donorEntryCount) {
-      result.status = RemapStatus::kBadIndex;
-      result.badIndex = donorIndex;
-      return false;
-    }
-    uint32_t& slot = state.remapTable[donorIndex];
-    if (slot != kUnsetSlot) continue;
-    if (state.optimize) {
-      slot = kPendingSlot;
-      state.firstUses.push_back(donorIndex);
-      continue;
-    }
-    slot = FindOrAppendEntry(donorIndex, arrays, state);
-    if (slot == kUnsetSlot) {
-      result.status = RemapStatus::kTooLarge;
-      return false;
-    }
-  }
-  return true;
-}
-
-// Resolves the listed first uses in order, as one FindOrAppendEntry after another, while the
-// reads of the lookups a few places later are already under way. Returns how many were
-// resolved before the first that does not fit a 24-bit index, or all of them.
-size_t ResolveFirstUses(const BoneArrays& arrays, RemapState& state) {
-  const std::vector<uint32_t>& uses = state.firstUses;
-  auto entryAt = [&](size_t p) { return DonorEntry(arrays, uses[p]); };
-  return LookUpInOrder(uses.size(), arrays, state, entryAt, [&](size_t p, uint64_t hash) {
-    uint32_t slot = ShareOrAppendEntry(uses[p], hash, arrays, state);
-    state.remapTable[uses[p]] = slot;
-    return slot != kUnsetSlot;
-  });
-}
-
-}  // namespace
-
-RemapResult RemapFrames(const uint8_t* records, uint32_t count, uint32_t fields,
+RemapResult RemapFrames(const DonorFrames& frames, uint64_t first, uint32_t count,
                         const BoneArrays& arrays, RemapState& state) {
-  size_t frameBytes = size_t{fields} * kFrameFieldSize;
   state.firstUses.clear();
   state.firstUsesThroughFrame.clear();
   RemapResult result;
-  uint32_t checked = 0;  // frames whose fields are all settled or listed
-  if (count > 0) PrefetchSlots(records, fields, state.remapTable);
-  while (checked < count) {
-    if (checked + 1 < count) {
-      PrefetchSlots(records + (checked + 1) * frameBytes, fields, state.remapTable);
-    }
-    bool whole = NoteFirstUses(records + checked * frameBytes, fields, arrays, state, result);
+  const BoneNameMap& map = *frames.boneNameMap;
+  if (count > 0) PrefetchSlots(frames.Frame(first), map, state.remapTable);
+  while (result.framesDone < count) {
+    uint64_t frame = first + result.framesDone;
+    if (result.framesDone + 1 < count)
+      PrefetchSlots(frames.Frame(frame + 1), map, state.remapTable);
+    result.failure = NoteFirstUses(frames, frame, arrays, state);
     state.firstUsesThroughFrame.push_back(state.firstUses.size());
-    if (!whole) break;
-    ++checked;
+    if (result.failure) break;
+    ++result.framesDone;
   }
-  result.framesDone = checked;
   if (!state.optimize) return result;
   size_t resolved = ResolveFirstUses(arrays, state);
   if (resolved < state.firstUses.size()) {
     // The frame that first uses the index that does not fit fails, before any later field.
     const std::vector<size_t>& through = state.firstUsesThroughFrame;
     auto frame = std::upper_bound(through.begin(), through.end(), resolved) - through.begin();
-    result = {RemapStatus::kTooLarge, 0, static_cast<uint32_t>(frame)};
+    result = {static_cast<uint32_t>(frame), TooLarge{}};
   }
   return result;
-}
-
-void RewriteFrames(uint8_t* records, uint32_t count, uint32_t fields,
-                   const RemapTable& remapTable) {
-  size_t frameBytes = size_t{fields} * kFrameFieldSize;
-  // The remap slots of the next frame are on their way while this one is rewritten.
-  if (count > 0) PrefetchSlots(records, fields, remapTable);
-  for (uint32_t f = 0; f < count; ++f) {
-    if (f + 1 < count) PrefetchSlots(records + (f + 1) * frameBytes, fields, remapTable);
-    uint8_t* record = records + f * frameBytes;
-    for (uint32_t j = 0; j < fields; ++j) {
-      uint8_t* field = record + size_t{j} * kFrameFieldSize;
-      StoreU24(field, remapTable[LoadU24(field)]);
-    }
-  }
 }
 
 }  // namespace bonesplice

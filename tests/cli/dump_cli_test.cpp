@@ -117,9 +117,7 @@ const std::string kDonorReport = kRule + "Header - donor_anim" + kRule +
 // The report of the file at path as the library formats it, for files whose exact text other
 // tests already pin down.
 std::string LibraryReport(const std::filesystem::path& path) {
-  std::vector<uint8_t> bytes = ReadFileBytes(path);
-  return bonesplice::FormatBoneReport(HeaderOf(bytes),
-                                      bonesplice::ReadSkeleton(ViewOf(bytes), HeaderOf(bytes)));
+  return BoneReportOf(ReadFileBytes(path));
 }
 
 TEST(DumpCli, ListModeAppendsTheBaseReportThenTheDonorReport) {

@@ -66,10 +66,14 @@ TEST_F(Hostile, InputsThatAreNotRegularFilesAreRefusedInEveryMode) {
   ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);  // no writer: opening it must not hang
   fs::create_directory(dir / "folder");
   const Case cases[] = {
-      {"a FIFO as base", "fifo", "donor.gla", messages::NotRegular(false), true},
-      {"a folder as donor", "base.gla", "folder", messages::NotRegular(true), true},
-      {"the null device as base", "/dev/null", "donor.gla", messages::NotRegular(false), true},
-      {"NUL as donor", "base.gla", "NUL", messages::NotRegular(true), false},
+      {"a FIFO as base", "fifo", "donor.gla", messages::NotRegular(bonesplice::FileRole::kBase),
+       true},
+      {"a folder as donor", "base.gla", "folder",
+       messages::NotRegular(bonesplice::FileRole::kDonor), true},
+      {"the null device as base", "/dev/null", "donor.gla",
+       messages::NotRegular(bonesplice::FileRole::kBase), true},
+      {"NUL as donor", "base.gla", "NUL", messages::NotRegular(bonesplice::FileRole::kDonor),
+       false},
   };
   for (const Case& c : cases) {
     if (c.posixOnly == RunsWindowsProgram()) continue;
@@ -197,18 +201,21 @@ TEST_F(Hostile, LayoutsAndCountsThatLieAreRefused) {
     std::string message;          // empty: the merge is done
   };
   uint32_t skeleton = HeaderOf(base).skeletonInfoOffset;
-  std::string outside = messages::Damaged(
-      false, "its skeleton does not lie between its bone offset table and its frame array");
+  std::string outside =
+      messages::MessageOf(bonesplice::FileDamaged{bonesplice::FileRole::kBase,
+                                                  bonesplice::Damage::kSkeletonOutsideBlock},
+                          "");
   const uint64_t kIndexLimit = uint64_t{1} << 24;  // the base holds 40 entries of its own
   const Case cases[] = {
       {"frames laid over the skeleton", skeleton, 0, 0, false, outside},
       {"skeleton inside the bone offset table", 0, skeleton - 4, 0, false, outside},
       {"skeleton inside the header", 0, 60, 0, false, outside},
       {"as many entries as a 24-bit index names", 0, 0, kIndexLimit - 40, true, ""},
-      {"more entries than a 24-bit index names", 0, 0, kIndexLimit - 39, true, messages::kTooLarge},
+      {"more entries than a 24-bit index names", 0, 0, kIndexLimit - 39, true,
+       messages::MessageOf(bonesplice::TooLarge{}, "")},
       // Two entries would be appended where only one more fits.
       {"base and appended entries past the limit", 0, 0, kIndexLimit - 41, false,
-       messages::kTooLarge},
+       messages::MessageOf(bonesplice::TooLarge{}, "")},
   };
   glagen::SampleFile oneFrame = donorFile;
   oneFrame.frames.resize(1);
@@ -256,7 +263,9 @@ TEST_F(Hostile, ListModeOutOfMemoryEndsWithAMessage) {
   RunResult run = process.Finish();
   EXPECT_FALSE(run.signaled);
   EXPECT_EQ(run.output,
-            Banner() + messages::HeaderCheckMessage(bonesplice::HeaderCheck::kBoneCountsDiffer) +
+            Banner() +
+                messages::MessageOf(
+                    bonesplice::HeadersRefused{bonesplice::HeaderCheck::kBoneCountsDiffer}, "") +
                 messages::kDumpOutOfMemory);
   EXPECT_EQ(run.status, 0);
 }
@@ -313,7 +322,11 @@ TEST_F(Hostile, AnInputChangedDuringTheRunIsReportedAsUnreadable) {
       RunResult run = process.Finish();
       if (late) continue;  // the merge was done before the file changed
       EXPECT_FALSE(run.signaled);
-      EXPECT_EQ(run.output.substr(run.output.rfind("\nError")), messages::CannotRead(c.donorFile));
+      EXPECT_EQ(run.output.substr(run.output.rfind("\nError")),
+                messages::MessageOf(
+                    bonesplice::InputUnreadable{c.donorFile ? bonesplice::FileRole::kDonor
+                                                            : bonesplice::FileRole::kBase},
+                    ""));
       EXPECT_EQ(run.status, 0);
       EXPECT_EQ(fs::file_size(dir / "out.gla"), 0u);
       EXPECT_TRUE(NamesStartingWith(dir.path(), "out.gla.").empty());

@@ -210,11 +210,14 @@ TEST(Merge, RefusalsLeaveTheOutputEmpty) {
   };
   const Case cases[] = {
       {"empty base", [](Bytes& base, Bytes&) { base.clear(); },
-       messages::HeaderCheckMessage(bonesplice::HeaderCheck::kBaseNotAnimation)},
+       messages::MessageOf(bonesplice::HeadersRefused{bonesplice::HeaderCheck::kBaseNotAnimation},
+                           "")},
       {"donor of three bytes", [](Bytes&, Bytes& donor) { donor.resize(3); },
-       messages::HeaderCheckMessage(bonesplice::HeaderCheck::kDonorNotAnimation)},
+       messages::MessageOf(bonesplice::HeadersRefused{bonesplice::HeaderCheck::kDonorNotAnimation},
+                           "")},
       {"base ending before its bone count", [](Bytes& base, Bytes&) { base.resize(60); },
-       messages::HeaderCheckMessage(bonesplice::HeaderCheck::kBoneCountsDiffer)},
+       messages::MessageOf(bonesplice::HeadersRefused{bonesplice::HeaderCheck::kBoneCountsDiffer},
+                           "")},
       {"both cut inside their headers",
        [](Bytes& base, Bytes& donor) { base.resize(60), donor.resize(60); },
        "\nError: first file is damaged: it ends inside its header."},
@@ -270,7 +273,7 @@ TEST(Merge, RefusalsLeaveTheOutputEmpty) {
        "\nError: first file is damaged: its bone offset table runs past the end of the file."},
       {"donor without frames",
        [&](Bytes&, Bytes& donor) { edit(donor, [](AnimHeader& h) { h.frameCount = 0; }); },
-       messages::kSecondHasNoFrames},
+       messages::MessageOf(bonesplice::NoDonorFrames{}, "")},
       {"donor skeleton ends early",
        [&](Bytes&, Bytes& donor) {
          edit(donor, [&](AnimHeader& h) {
@@ -303,7 +306,7 @@ TEST(Merge, RefusalsLeaveTheOutputEmpty) {
            });
          }
        },
-       messages::kNoBones},
+       messages::MessageOf(bonesplice::NoBones{}, "")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -316,7 +319,9 @@ TEST(Merge, RefusalsLeaveTheOutputEmpty) {
     WriteFileBytes(dir / "base.gla", base);
     WriteFileBytes(dir / "donor.gla", donor);
     std::string message =
-        c.message.empty() ? messages::MissingBone(donorFile.bones[0].name) : c.message;
+        c.message.empty()
+            ? messages::MessageOf(bonesplice::MissingBone{donorFile.bones[0].name}, "")
+            : c.message;
     for (bool optimize : {false, true}) {
       RunResult run = Merge(dir, optimize);
       EXPECT_EQ(run.output.substr(0, Banner().size()), Banner());

@@ -154,7 +154,8 @@ TEST_F(Output, AFailedWriteLeavesNoPartialDataUnderAnyName) {
     Process process(dir.path(), MergeArguments(false), limited);
     process.Write(std::string(name) + "\n");
     RunResult run = process.Finish();
-    EXPECT_EQ(run.output.substr(run.output.rfind("\nError")), messages::CannotWriteOutput(name));
+    EXPECT_EQ(run.output.substr(run.output.rfind("\nError")),
+              messages::MessageOf(bonesplice::OutputUnwritable{}, name));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(fs::file_size(dir / name), 0u);  // through a link: the file it leads to
     EXPECT_TRUE(fs::is_symlink(dir / "soft.gla"));
@@ -167,12 +168,13 @@ TEST_F(Output, AFailedWriteLeavesNoPartialDataUnderAnyName) {
   Process inPlace(dir.path(), MergeArguments(false), limited);
   inPlace.Write(longName + "\n");
   RunResult run = inPlace.Finish();
-  EXPECT_EQ(run.output.substr(run.output.rfind("\nError")), messages::CannotWriteOutput(longName));
+  EXPECT_EQ(run.output.substr(run.output.rfind("\nError")),
+            messages::MessageOf(bonesplice::OutputUnwritable{}, longName));
   EXPECT_EQ(fs::file_size(dir / longName), 0u);
   // A full device is written in place and left as it is.
   RunResult full = RunBonesplice(dir.path(), MergeArguments(false), "/dev/full\n");
   EXPECT_EQ(full.output.substr(full.output.rfind("\nError")),
-            messages::CannotWriteOutput("/dev/full"));
+            messages::MessageOf(bonesplice::OutputUnwritable{}, "/dev/full"));
   EXPECT_EQ(full.status, 0);
   ExpectSourcesUnchanged();
 }

@@ -26,8 +26,6 @@ namespace {
 namespace fs = std::filesystem;
 namespace messages = bonesplice::messages;
 using bonesplice::Damage;
-using bonesplice::MergeError;
-using bonesplice::MergeOutcome;
 using testing_support::RunResult;
 
 // A damaged file of under a kilobyte gives a report of at most this many bytes per input byte,
@@ -64,11 +62,10 @@ SamplePair MakePair() {
 
 // The message that names damage in the base or the donor.
 std::string DamageMessage(bool inDonor, Damage damage) {
-  MergeOutcome outcome;
-  outcome.error = MergeError::kDamaged;
-  outcome.inDonor = inDonor;
-  outcome.damage = damage;
-  return messages::MergeFailure(outcome, "out.gla");
+  return messages::MessageOf(
+      bonesplice::FileDamaged{inDonor ? bonesplice::FileRole::kDonor : bonesplice::FileRole::kBase,
+                              damage},
+      "out.gla");
 }
 
 // Every message a merge of two damaged files may end with. Running out of memory is not among
@@ -78,7 +75,7 @@ std::vector<std::string> FixedMergeMessages() {
   for (auto check :
        {bonesplice::HeaderCheck::kBaseNotAnimation, bonesplice::HeaderCheck::kDonorNotAnimation,
         bonesplice::HeaderCheck::kBoneCountsDiffer}) {
-    texts.push_back(messages::HeaderCheckMessage(check));
+    texts.push_back(messages::MessageOf(bonesplice::HeadersRefused{check}, ""));
   }
   const Damage damages[] = {
       Damage::kEndsInHeader,         Damage::kOffsetTablePastEnd, Damage::kSkeletonAfterFrames,
@@ -87,16 +84,17 @@ std::vector<std::string> FixedMergeMessages() {
   for (bool inDonor : {false, true}) {
     for (Damage damage : damages) texts.push_back(DamageMessage(inDonor, damage));
   }
-  texts.push_back(messages::kSecondHasNoFrames);
-  texts.push_back(messages::kNoBones);
-  texts.push_back(messages::kTooLarge);
+  texts.push_back(messages::MessageOf(bonesplice::NoDonorFrames{}, ""));
+  texts.push_back(messages::MessageOf(bonesplice::NoBones{}, ""));
+  texts.push_back(messages::MessageOf(bonesplice::TooLarge{}, ""));
   return texts;
 }
 
 // Messages that name a bone or a frame; the part before the name or number is fixed.
 std::vector<std::string> MergeMessagePrefixes() {
-  std::string missing = messages::MissingBone("");
-  std::string badIndex = messages::Damaged(true, "frame ");
+  std::string missing = messages::MessageOf(bonesplice::MissingBone{""}, "");
+  std::string badIndex = messages::MessageOf(bonesplice::BadFrameIndex{0, 0, 0}, "");
+  badIndex = badIndex.substr(0, badIndex.find("frame ") + 7);
   return {missing.substr(0, missing.size() - 1), badIndex.substr(0, badIndex.size() - 1)};
 }
 
@@ -176,7 +174,8 @@ class Sweep {
     for (auto check :
          {bonesplice::HeaderCheck::kBaseNotAnimation, bonesplice::HeaderCheck::kDonorNotAnimation,
           bonesplice::HeaderCheck::kBoneCountsDiffer}) {
-      checkMessage = checkMessage || rest == messages::HeaderCheckMessage(check);
+      checkMessage =
+          checkMessage || rest == messages::MessageOf(bonesplice::HeadersRefused{check}, "");
     }
     if (!checkMessage) return "list: unexpected text: " + rest;
     if (run.status == 1) {

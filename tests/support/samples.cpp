@@ -1,11 +1,16 @@
 #include "samples.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <fstream>
 #include <stdexcept>
 
+#include "app/dump.h"
 #include "app/messages.h"
+#include "format/skeleton.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define BONESPLICE_UNDER_ASAN 1
@@ -92,6 +97,21 @@ RunResult RunLimited(const std::filesystem::path& dir, const std::vector<std::st
   std::vector<std::string> shellArgs = {"-c", limits + "exec \"$0\" \"$@\"", ProgramPath()};
   shellArgs.insert(shellArgs.end(), args.begin(), args.end());
   return RunProcess("/bin/sh", dir, shellArgs, input);
+}
+
+std::string BoneReportOf(const std::vector<uint8_t>& bytes) {
+  bonesplice::AnimHeader header = HeaderOf(bytes);
+  std::FILE* log = std::tmpfile();
+  EXPECT_TRUE(log != nullptr && bonesplice::WriteBoneReport(
+                                    log, header, bonesplice::ReadSkeleton(ViewOf(bytes), header)));
+  std::string text;
+  if (log == nullptr) return text;
+  std::rewind(log);
+  char chunk[65536];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, log)) > 0) text.append(chunk, got);
+  std::fclose(log);
+  return text;
 }
 
 }  // namespace testing_support

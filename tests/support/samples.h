@@ -45,6 +45,9 @@ std::string MergeConsole(uint32_t donorFrames);
 void WriteWithHole(const std::filesystem::path& path, std::vector<uint8_t> bytes, uint64_t at,
                    uint64_t holeBytes);
 
+// The bone report of an encoded file, as list mode writes it to bone.log on POSIX.
+std::string BoneReportOf(const std::vector<uint8_t>& bytes);
+
 // RunBonesplice under a CPU-time limit and, outside sanitizer builds, an address-space limit,
 // so that a hang or an allocation sized from a file's value fails the test; a sanitizer report
 // ends the program with a signal. The Windows program runs without limits.

@@ -1,0 +1,66 @@
+// An input file, opened once and then seen whole as its bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/file_id.h"
+
+namespace bonesplice::platform {
+
+enum class OpenStatus { kOk, kCannotOpen, kNotRegular };
+
+class InputFile {
+ public:
+  InputFile() = default;
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  // Opens path for reading without waiting for a writer (a FIFO does not hang). Anything but a
+  // regular file is kNotRegular and is closed again.
+  OpenStatus Open(const std::string& path);
+
+  // Makes the whole file visible through data() and size(): mapped read-only where the system
+  // can, read into memory otherwise. False when reading fails; throws std::bad_alloc when the
+  // file does not fit in memory.
+  bool Load();
+
+  const uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+  FileId id() const { return id_; }
+  // The open file: a descriptor on POSIX, a HANDLE on Windows.
+  intptr_t handle() const { return handle_; }
+
+  // True once reading the file failed after Load, because the device failed or another program
+  // shortened the file (the bytes concerned then read as zeros), or when the file's size or
+  // modification time is no longer what it was at Open. Either way the caller must not trust
+  // what it built from the bytes.
+  bool failed() const;
+
+ private:
+  // The file's size and modification time, as the system reports them.
+  struct Stamp {
+    uint64_t size = 0;
+    uint64_t modified = 0;
+    bool operator!=(const Stamp& other) const {
+      return size != other.size || modified != other.modified;
+    }
+  };
+  Stamp CurrentStamp() const;
+  // Reads the whole file into copy_ where it cannot be mapped.
+  bool ReadWhole();
+
+  intptr_t handle_ = -1;
+  FileId id_;
+  Stamp opened_;
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  bool mapped_ = false;
+  int guard_ = -1;             // the mapping's guard against read faults
+  std::vector<uint8_t> copy_;  // the file's bytes where it could not be mapped
+};
+
+}  // namespace bonesplice::platform

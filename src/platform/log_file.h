@@ -1,0 +1,16 @@
+// A text file that reports are appended to.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "platform/file_id.h"
+
+namespace bonesplice::platform {
+
+// Opens path, a name in UTF-8, as a text stream for appending, creating it when missing; its
+// earlier content stays and every write goes to its end. On Windows each "\n" written becomes
+// CRLF. nullptr when it cannot be opened; otherwise id is the identity of the file opened.
+std::FILE* OpenForAppending(const std::string& path, FileId& id);
+
+}  // namespace bonesplice::platform

@@ -1,0 +1,77 @@
+// The output file named at the prompt, written so that its name never shows a partial merge.
+//
+// What it promises, on every system:
+// - Open creates the file, empty, when there is none, and leaves an existing one as it is;
+//   Truncate then empties it, so that a merge refused later leaves an empty output.
+// - Begin creates a temporary file beside the output, named after it followed by
+//   ".bonesplice-" and six random letters and digits; where the name is a symbolic link, beside
+//   the link's target. Write and CopyFrom go there. Where no file can be made there (the output
+//   is a device or a FIFO, the folder refuses new files, the name is too long for the suffix),
+//   they go to the output itself, in place.
+// - Commit flushes and closes what was written, checking every write and every close, then
+//   gives the temporary the output's permissions (and, where allowed, its owner) and renames it
+//   over the output. When any step fails it returns false and the output keeps what it held
+//   before Begin.
+// - Abandon removes the temporary, or empties a regular output written in place; so does the
+//   destructor of an output begun and neither committed nor abandoned.
+// - From Begin to Commit or Abandon, an ending signal (signals.h) removes the temporary or
+//   empties the regular output written in place: no catchable end leaves a temporary behind.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/file_id.h"
+#include "platform/input_file.h"
+
+namespace bonesplice::platform {
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Opens path for writing, creating an empty file when there is none, without emptying an
+  // existing one and without waiting for a FIFO's reader. False when it cannot be opened.
+  bool Open(const std::string& path);
+  FileId id() const { return id_; }
+  // Empties the file opened; a device or FIFO is left as it is.
+  bool Truncate();
+
+  // Starts the write: creates the temporary, or settles for writing in place.
+  void Begin();
+  bool Write(const uint8_t* data, size_t size);
+  // Writes length bytes of input from offset, inside the system where it can copy between
+  // files without the bytes passing through this process.
+  bool CopyFrom(const InputFile& input, uint64_t offset, uint64_t length);
+  bool Commit();
+  void Abandon();
+
+ private:
+  bool Flush();
+  // Writes size bytes to the temporary, or in place; false when the system refuses.
+  bool WriteOut(const uint8_t* data, size_t size);
+  // The handle that writes go to: the temporary's, or the output's when writing in place.
+  intptr_t Destination() const { return temp_ != -1 ? temp_ : handle_; }
+  void CloseTemporary();
+
+  intptr_t handle_ = -1;  // the output as opened at the prompt
+  intptr_t temp_ = -1;    // the temporary, while it is open
+  bool regular_ = false;
+  bool begun_ = false;
+  bool failed_ = false;
+  FileId id_;
+  std::string target_;         // the file the output name leads to, links resolved
+  std::string temporaryPath_;  // empty when writing in place
+  std::vector<uint8_t> buffer_;
+};
+
+// The name of a temporary beside target: target, ".bonesplice-" and six random letters and
+// digits.
+std::string TemporaryName(const std::string& target);
+
+}  // namespace bonesplice::platform

@@ -1,0 +1,120 @@
+#include "platform/signals.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "platform/guard_slots.h"
+
+namespace bonesplice::platform {
+namespace {
+
+// Everything the handlers read, and the only global of the program: plain memory and
+// lock-free atomics, set before a handler can need them.
+struct HandlerState {
+  char temporaryPath[PATH_MAX + 64];  // removed by an ending signal when hasTemporary is set
+  volatile sig_atomic_t hasTemporary;
+  volatile sig_atomic_t inPlace = -1;  // emptied by an ending signal when not -1
+  GuardSlot guards[kGuardSlots];
+  long pageSize = 4096;
+};
+HandlerState state;
+
+void OnEndSignal(int signal) {
+  if (state.hasTemporary) unlink(state.temporaryPath);
+  if (state.inPlace >= 0) (void)ftruncate(state.inPlace, 0);
+  ::signal(signal, SIG_DFL);
+  raise(signal);  // delivered once the handler returns: the program ends as it would have
+}
+
+// A read past the end of a mapped input that another program has shortened: the page is
+// replaced by a page of zeros and the mapping marked, so that the read completes.
+void OnBusError(int signal, siginfo_t* info, void*) {
+  int index = GuardSlotOf(state.guards, reinterpret_cast<uintptr_t>(info->si_addr));
+  if (index >= 0) {
+    uintptr_t page = reinterpret_cast<uintptr_t>(info->si_addr) & ~uintptr_t(state.pageSize - 1);
+    void* zeros = mmap(reinterpret_cast<void*>(page), static_cast<size_t>(state.pageSize),
+                       PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    if (zeros != MAP_FAILED) {
+      state.guards[index].faulted = 1;
+      return;
+    }
+  }
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+void CatchMappedReadFaults() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  state.pageSize = sysconf(_SC_PAGESIZE);
+  struct sigaction action {};
+  action.sa_sigaction = OnBusError;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGBUS, &action, nullptr);
+}
+
+}  // namespace
+
+void PrepareProcess() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is fd itself.
+    int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) {
+      dup2(null, fd);
+      close(null);
+    }
+  }
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+  for (int end : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction previous {};
+    sigaction(end, nullptr, &previous);
+    if (previous.sa_handler == SIG_IGN) continue;  // started with it ignored: keep it so
+    struct sigaction action {};
+    action.sa_handler = OnEndSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(end, &action, nullptr);
+  }
+}
+
+void RemoveOnSignal(const std::string& path) {
+  ClearSignalCleanup();
+  if (path.size() >= sizeof state.temporaryPath) return;
+  std::memcpy(state.temporaryPath, path.c_str(), path.size() + 1);
+  state.hasTemporary = 1;
+}
+
+void EmptyOnSignal(intptr_t handle) {
+  ClearSignalCleanup();
+  state.inPlace = static_cast<int>(handle);
+}
+
+void ClearSignalCleanup() {
+  state.hasTemporary = 0;
+  state.inPlace = -1;
+}
+
+int GuardMapping(const uint8_t* start, size_t length) {
+  CatchMappedReadFaults();
+  return TakeGuardSlot(state.guards, start, length);
+}
+
+bool MappingFaulted(int guard) {
+  return guard >= 0 && state.guards[guard].faulted.load() != 0;
+}
+
+bool ReleaseMappingGuard(int guard) {
+  if (guard >= 0) state.guards[guard].length = 0;
+  return false;  // a faulted page is replaced inside the mapping, which frees as a whole
+}
+
+}  // namespace bonesplice::platform

@@ -1,0 +1,41 @@
+// The ends the program does not choose, and what is cleaned up before them.
+//
+// The handlers that run at those ends read one global record of their own system's half (its
+// HandlerState): the output to clean up and the guarded mappings. Nothing else in the program
+// is global.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace bonesplice::platform {
+
+// Called once, before any file is opened:
+// - makes the three standard descriptors (standard handles on Windows) valid, opening the null
+//   device onto any that is closed, so that no file the program opens can take their place;
+// - ignores SIGPIPE and SIGXFSZ, so that a console closed early or a file-size limit turns into
+//   a failed write instead of ending the program;
+// - has SIGINT, SIGTERM and SIGHUP (Ctrl+C, Ctrl+Break, closing the console on Windows) clean up
+//   the output, as set below, before they end the program as they would have. A signal the
+//   program was started with ignored stays ignored.
+void PrepareProcess();
+
+// What an ending signal cleans up, one at a time: a temporary file it removes, or an output
+// written in place (a descriptor, a HANDLE on Windows) that it empties. Each call replaces the
+// previous setting; ClearSignalCleanup cleans up nothing.
+void RemoveOnSignal(const std::string& path);
+void EmptyOnSignal(intptr_t handle);
+void ClearSignalCleanup();
+
+// While a mapping of an input is guarded, a read of it that the system cannot satisfy (the file
+// shortened by another program, a device error) reads zeros and marks the mapping faulted,
+// instead of ending the program. Returns the guard, or -1 when too many mappings are guarded.
+int GuardMapping(const uint8_t* start, size_t length);
+// True once a read of the guarded mapping has faulted.
+bool MappingFaulted(int guard);
+// Ends the guard; -1 is ignored. True when the system's view was swapped for zeroed memory,
+// which the caller then frees as memory rather than as a view (Windows only).
+bool ReleaseMappingGuard(int guard);
+
+}  // namespace bonesplice::platform

@@ -1,0 +1,80 @@
+#include "platform/input_file.h"
+
+#include <algorithm>
+#include <new>
+
+#include "platform/signals.h"
+#include "platform/windows/windows.h"
+
+namespace bonesplice::platform {
+
+InputFile::~InputFile() {
+  if (mapped_) {
+    void* start = const_cast<uint8_t*>(data_);
+    if (ReleaseMappingGuard(guard_)) {
+      VirtualFree(start, 0, MEM_RELEASE);
+    } else {
+      UnmapViewOfFile(start);
+    }
+  }
+  if (handle_ != -1) CloseHandle(AsHandle(handle_));
+}
+
+OpenStatus InputFile::Open(const std::string& path) {
+  HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return OpenStatus::kCannotOpen;
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    return OpenStatus::kNotRegular;
+  }
+  handle_ = FromHandle(handle);
+  id_ = IdentityOfHandle(handle_);
+  opened_ = CurrentStamp();
+  return OpenStatus::kOk;
+}
+
+InputFile::Stamp InputFile::CurrentStamp() const {
+  Stamp stamp;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(AsHandle(handle_), &info)) {
+    stamp.size = uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
+    stamp.modified =
+        uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32 | info.ftLastWriteTime.dwLowDateTime;
+  }
+  return stamp;
+}
+
+bool InputFile::Load() {
+  if (opened_.size == 0) return true;
+  if (opened_.size > SIZE_MAX) throw std::bad_alloc();
+  HANDLE mapping = CreateFileMappingW(AsHandle(handle_), nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (mapping == nullptr) return ReadWhole();
+  void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  CloseHandle(mapping);  // the view keeps the mapping alive
+  if (view == nullptr) return ReadWhole();
+  data_ = static_cast<const uint8_t*>(view);
+  size_ = static_cast<size_t>(opened_.size);
+  mapped_ = true;
+  guard_ = GuardMapping(data_, size_);
+  return true;
+}
+
+bool InputFile::ReadWhole() {
+  copy_.resize(static_cast<size_t>(opened_.size));
+  size_t got = 0;
+  while (got < copy_.size()) {
+    DWORD piece = static_cast<DWORD>(std::min<size_t>(copy_.size() - got, size_t{1} << 30));
+    DWORD read = 0;
+    if (!ReadFile(AsHandle(handle_), copy_.data() + got, piece, &read, nullptr)) return false;
+    if (read == 0) break;
+    got += read;
+  }
+  copy_.resize(got);
+  data_ = copy_.data();
+  size_ = copy_.size();
+  return true;
+}
+
+}  // namespace bonesplice::platform
