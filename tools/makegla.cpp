@@ -201,9 +201,7 @@ int main(int argc, char** argv) {
     g.like = &*like;
     bones = like->bones.size();
     skeletonBytes = 0;
-    for (const glagen::SampleBone& bone : like->bones) {
-      skeletonBytes += bonesplice::kSkeletonBoneFixedSize + 4 * uint64_t{bone.children.size()};
-    }
+    for (const glagen::SampleBone& bone : like->bones) skeletonBytes += glagen::RecordSize(bone);
   } else {
     // A generated skeleton is a tree: one child word per bone but the root.
     skeletonBytes += bones > 0 ? 4 * (bones - 1) : 0;

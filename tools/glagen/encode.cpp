@@ -31,11 +31,47 @@ std::string TextField(const uint8_t* field, size_t size) {
   return std::string(field, field + size);
 }
 
-uint64_t RecordSize(const SampleBone& bone) {
-  return bonesplice::kSkeletonBoneFixedSize + 4 * uint64_t{bone.children.size()};
+// The one encoder of a skeleton record: each field at its place in the record, the child words
+// after it.
+void EncodeBone(const SampleBone& bone, std::vector<uint8_t>& bytes) {
+  using namespace bonesplice;
+  uint8_t record[kSkeletonBoneFixedSize] = {};
+  std::memcpy(record, bone.name.data(), std::min(kNameSize, bone.name.size()));
+  StoreU32(record + kBoneFlagsAt, bone.flags);
+  StoreU32(record + kBoneParentAt, static_cast<uint32_t>(bone.parent));
+  for (size_t i = 0; i < 12; ++i) {
+    StoreU32(record + kBoneOriginAt + 4 * i, FloatBits(bone.origin[i]));
+    StoreU32(record + kBoneInversedOriginAt + 4 * i, FloatBits(bone.inversedOrigin[i]));
+  }
+  StoreU32(
+      record + kBoneChildCountAt,
+      static_cast<uint32_t>(bone.childCount.value_or(static_cast<int32_t>(bone.children.size()))));
+  bytes.insert(bytes.end(), record, record + sizeof record);
+  for (uint32_t child : bone.children) {
+    uint8_t word[4];
+    StoreU32(word, child);
+    bytes.insert(bytes.end(), word, word + 4);
+  }
+}
+
+// Decodes the fixed part of a record into bone; the child count as stored.
+int32_t DecodeBone(const uint8_t* record, SampleBone& bone) {
+  using namespace bonesplice;
+  bone.name = TextField(record, kNameSize);
+  bone.flags = LoadU32(record + kBoneFlagsAt);
+  bone.parent = static_cast<int32_t>(LoadU32(record + kBoneParentAt));
+  for (size_t i = 0; i < 12; ++i) {
+    bone.origin[i] = FloatFromBits(LoadU32(record + kBoneOriginAt + 4 * i));
+    bone.inversedOrigin[i] = FloatFromBits(LoadU32(record + kBoneInversedOriginAt + 4 * i));
+  }
+  return static_cast<int32_t>(LoadU32(record + kBoneChildCountAt));
 }
 
 }  // namespace
+
+uint64_t RecordSize(const SampleBone& bone) {
+  return bonesplice::kSkeletonBoneFixedSize + 4 * uint64_t{bone.children.size()};
+}
 
 std::vector<uint8_t> EncodeSampleFile(const SampleFile& file) {
   const uint32_t boneCount = static_cast<uint32_t>(file.bones.size());
@@ -84,18 +120,7 @@ std::vector<uint8_t> EncodeSampleFile(const SampleFile& file) {
   // A given table of the wrong length still leaves the skeleton where the header says.
   bytes.resize(static_cast<size_t>(skeletonStart));
 
-  for (const SampleBone& bone : file.bones) {
-    uint8_t name[kNameSize] = {};
-    std::memcpy(name, bone.name.data(), std::min(kNameSize, bone.name.size()));
-    bytes.insert(bytes.end(), name, name + kNameSize);
-    putWord(bone.flags);
-    putWord(static_cast<uint32_t>(bone.parent));
-    for (float value : bone.origin) putWord(FloatBits(value));
-    for (float value : bone.inversedOrigin) putWord(FloatBits(value));
-    putWord(static_cast<uint32_t>(
-        bone.childCount.value_or(static_cast<int32_t>(bone.children.size()))));
-    for (uint32_t child : bone.children) putWord(child);
-  }
+  for (const SampleBone& bone : file.bones) EncodeBone(bone, bytes);
 
   bytes.resize(static_cast<size_t>(entriesStart));
   uint8_t* field = bytes.data() + framesStart;
@@ -152,15 +177,7 @@ std::optional<SampleFile> DecodeSampleFile(const std::vector<uint8_t>& bytes) {
   file.bones.resize(boneCount);
   for (SampleBone& bone : file.bones) {
     if (!Fits(position, bonesplice::kSkeletonBoneFixedSize, size)) return std::nullopt;
-    const uint8_t* record = data + position;
-    bone.name = TextField(record, kNameSize);
-    bone.flags = LoadU32(record + 64);
-    bone.parent = static_cast<int32_t>(LoadU32(record + 68));
-    for (size_t i = 0; i < 12; ++i) {
-      bone.origin[i] = FloatFromBits(LoadU32(record + 72 + 4 * i));
-      bone.inversedOrigin[i] = FloatFromBits(LoadU32(record + 120 + 4 * i));
-    }
-    const int32_t childCount = static_cast<int32_t>(LoadU32(record + 168));
+    const int32_t childCount = DecodeBone(data + position, bone);
     position += bonesplice::kSkeletonBoneFixedSize;
     if (childCount < 0) {
       bone.childCount = childCount;

@@ -34,6 +34,9 @@ struct SampleFile {
   std::vector<Entry> entries;
 };
 
+// The bytes of one skeleton record of bone: 172 and 4 per child.
+uint64_t RecordSize(const SampleBone& bone);
+
 // The file bytes, laid out contiguously: header, offset table at 100, skeleton at
 // 100 + 4*boneCount, frames right after the skeleton, bone array right after the frames, eof.
 // boneCount and frameCount are the sizes of bones and frames; each frame writes the fields it
