@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "format/bytes.h"
 #include "format/header.h"
 #include "format/skeleton.h"
 
@@ -25,11 +24,8 @@ using BoneNameMap = std::vector<BoneNameEntry>;
 bool MatchBoneNames(const BoneTable& base, const BoneTable& donor, BoneNameMap& boneNameMap,
                     std::string& missingName);
 
-// The donor index that field j of a donor frame holds once the frame is in base bone order:
-// the three bytes of field secondIndex of entry j, read as they are.
-inline uint32_t FieldInBaseOrder(const uint8_t* donorFrame, const BoneNameMap& boneNameMap,
-                                 size_t j) {
-  return LoadU24(donorFrame + size_t{boneNameMap[j].secondIndex} * kFrameFieldSize);
-}
+// Writes the donor frame from into to in base bone order: field j of to is field secondIndex
+// of entry j of from. The three bytes of a field move as they are; the frames must not overlap.
+void ReorderFrame(const uint8_t* from, uint8_t* to, const BoneNameMap& boneNameMap);
 
 }  // namespace bonesplice

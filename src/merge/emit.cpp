@@ -11,35 +11,9 @@
 namespace bonesplice {
 namespace {
 
-// Output bytes gathered before they are handed to the output: donor frames or appended
-// entries.
+// Appended entries gathered before they are handed to the output.
 constexpr size_t kPieceBytes = size_t{256} << 10;
 constexpr size_t kGatherAhead = 32;
-
-// Writes count donor frames from first on, in base bone order and re-pointed to output indices.
-bool EmitDonorFrames(const DonorFrames& frames, uint64_t first, uint64_t count,
-                     const RemapTable& remapTable, MergeOutput& output) {
-  const BoneNameMap& map = *frames.boneNameMap;
-  size_t frameBytes = static_cast<size_t>(frames.frameBytes);
-  uint64_t perPiece = std::max<uint64_t>(1, kPieceBytes / frameBytes);
-  std::vector<uint8_t> piece(static_cast<size_t>(std::min(perPiece, count)) * frameBytes);
-  for (uint64_t done = 0; done < count;) {
-    size_t inPiece = static_cast<size_t>(std::min(perPiece, count - done));
-    for (size_t f = 0; f < inPiece; ++f) {
-      uint64_t frame = first + done + f;
-      // The remap slots of the next frame are on their way while this one is re-pointed.
-      if (done + f + 1 < count) PrefetchSlots(frames.Frame(frame + 1), map, remapTable);
-      const uint8_t* from = frames.Frame(frame);
-      uint8_t* to = piece.data() + f * frameBytes;
-      for (size_t j = 0; j < map.size(); ++j) {
-        StoreU24(to + j * kFrameFieldSize, remapTable[FieldInBaseOrder(from, map, j)]);
-      }
-    }
-    if (!output.Write(piece.data(), inPiece * frameBytes)) return false;
-    done += inPiece;
-  }
-  return true;
-}
 
 // Writes the appended entries, gathered from the donor's bone array.
 bool EmitAppendedEntries(const uint8_t* donorEntries, const AppendedEntryList& appended,
@@ -66,16 +40,14 @@ std::optional<Failure> EmitMerge(const MergePlan& plan, const Resolution& resolu
                                  ByteView donor, MergeOutput& output) {
   const FileLayout& base = plan.base;
   const AnimHeader& donorHeader = plan.donor.header;
-  DonorFrames frames{donor.data + donorHeader.frameArrayOffset, plan.donor.frameBytes,
-                     &plan.boneNameMap};
+  const Table<uint8_t>& frames = resolution.appendedFrames;
   std::array<uint8_t, kHeaderSize> header = EncodeHeader(resolution.outputHeader);
   bool written =
       output.Begin() && output.Write(header.data(), header.size()) &&
       output.CopyFromBase(kHeaderSize, base.offsetTableBytes) &&
       output.CopyFromBase(base.header.skeletonInfoOffset, base.skeletonBytes) &&
       output.CopyFromBase(base.header.frameArrayOffset, base.frameBytes * base.header.frameCount) &&
-      EmitDonorFrames(frames, 1, donorHeader.frameCount - uint64_t{1}, resolution.remapTable,
-                      output) &&
+      output.Write(frames.data(), frames.size()) &&
       output.CopyFromBase(base.header.boneArrayOffset, base.boneArrayBytes) &&
       EmitAppendedEntries(donor.data + donorHeader.boneArrayOffset, resolution.appendedEntryList,
                           output);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "format/bytes.h"
+#include "platform/compiler.h"
 
 namespace bonesplice {
 namespace {
@@ -80,14 +81,21 @@ uint32_t FindOrAppendEntry(uint32_t donorIndex, uint64_t hash, const BoneArrays&
   return state.remapTable[found & ~kDonorEntry];
 }
 
+// Starts loading the remap slots the fields of a frame name, those that name one.
+void PrefetchSlots(const uint8_t* record, uint32_t fields, const RemapTable& remapTable) {
+  for (uint32_t j = 0; j < fields; ++j) {
+    uint32_t donorIndex = LoadU24(record + size_t{j} * kFrameFieldSize);
+    if (donorIndex < remapTable.size()) BONESPLICE_PREFETCH(&remapTable[donorIndex]);
+  }
+}
+
 // Checks the fields of a frame and settles the donor indices it is the first to use: appended
 // at once in plain mode, listed for ResolveFirstUses in optimize mode. Returns the failure at a
-// field naming no donor entry or one that cannot be appended.
-std::optional<Failure> NoteFirstUses(const DonorFrames& frames, uint64_t frame,
+// field naming no donor entry (frame is the frame's number) or one that cannot be appended.
+std::optional<Failure> NoteFirstUses(const uint8_t* record, uint32_t fields, uint64_t frame,
                                      const BoneArrays& arrays, RemapState& state) {
-  const uint8_t* record = frames.Frame(frame);
-  for (size_t j = 0; j < frames.fields(); ++j) {
-    uint32_t donorIndex = FieldInBaseOrder(record, *frames.boneNameMap, j);
+  for (uint32_t j = 0; j < fields; ++j) {
+    uint32_t donorIndex = LoadU24(record + size_t{j} * kFrameFieldSize);
     if (donorIndex >= arrays.donorEntryCount) {
       return BadFrameIndex{frame, donorIndex, arrays.donorEntryCount};
     }
@@ -141,18 +149,17 @@ void StartRemap(RemapState& state, const BoneArrays& arrays, bool optimize, Hash
   });
 }
 
-RemapResult RemapFrames(const DonorFrames& frames, uint64_t first, uint32_t count,
-                        const BoneArrays& arrays, RemapState& state) {
+RemapResult RemapFrames(const uint8_t* records, uint32_t count, uint32_t fields,
+                        uint64_t firstFrame, const BoneArrays& arrays, RemapState& state) {
+  size_t frameBytes = size_t{fields} * kFrameFieldSize;
   state.firstUses.clear();
   state.firstUsesThroughFrame.clear();
   RemapResult result;
-  const BoneNameMap& map = *frames.boneNameMap;
-  if (count > 0) PrefetchSlots(frames.Frame(first), map, state.remapTable);
+  if (count > 0) PrefetchSlots(records, fields, state.remapTable);
   while (result.framesDone < count) {
-    uint64_t frame = first + result.framesDone;
-    if (result.framesDone + 1 < count)
-      PrefetchSlots(frames.Frame(frame + 1), map, state.remapTable);
-    result.failure = NoteFirstUses(frames, frame, arrays, state);
+    const uint8_t* record = records + result.framesDone * frameBytes;
+    if (result.framesDone + 1 < count) PrefetchSlots(record + frameBytes, fields, state.remapTable);
+    result.failure = NoteFirstUses(record, fields, firstFrame + result.framesDone, arrays, state);
     state.firstUsesThroughFrame.push_back(state.firstUses.size());
     if (result.failure) break;
     ++result.framesDone;
@@ -166,6 +173,21 @@ RemapResult RemapFrames(const DonorFrames& frames, uint64_t first, uint32_t coun
     result = {static_cast<uint32_t>(frame), TooLarge{}};
   }
   return result;
+}
+
+void RewriteFrames(uint8_t* records, uint32_t count, uint32_t fields,
+                   const RemapTable& remapTable) {
+  size_t frameBytes = size_t{fields} * kFrameFieldSize;
+  // The remap slots of the next frame are on their way while this one is rewritten.
+  if (count > 0) PrefetchSlots(records, fields, remapTable);
+  for (uint32_t f = 0; f < count; ++f) {
+    if (f + 1 < count) PrefetchSlots(records + (f + 1) * frameBytes, fields, remapTable);
+    uint8_t* record = records + f * frameBytes;
+    for (uint32_t j = 0; j < fields; ++j) {
+      uint8_t* field = record + size_t{j} * kFrameFieldSize;
+      StoreU24(field, remapTable[LoadU24(field)]);
+    }
+  }
 }
 
 }  // namespace bonesplice

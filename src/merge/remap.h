@@ -7,11 +7,9 @@
 #include <vector>
 
 #include "format/header.h"
-#include "merge/bone_map.h"
 #include "merge/entry_index.h"
 #include "merge/failure.h"
 #include "merge/table.h"
-#include "platform/compiler.h"
 
 namespace bonesplice {
 
@@ -33,16 +31,6 @@ struct BoneArrays {
   uint32_t baseEntryCount = 0;
   const uint8_t* donorEntries = nullptr;
   uint32_t donorEntryCount = 0;
-};
-
-// The donor's frame array, each frame read in base bone order through the map.
-struct DonorFrames {
-  const uint8_t* frameArray = nullptr;  // donor frame 0
-  uint64_t frameBytes = 0;
-  const BoneNameMap* boneNameMap = nullptr;
-
-  const uint8_t* Frame(uint64_t i) const { return frameArray + i * frameBytes; }
-  size_t fields() const { return boneNameMap->size(); }
 };
 
 // Everything the remapping keeps for one merge.
@@ -68,22 +56,18 @@ struct RemapResult {
   std::optional<Failure> failure;  // BadFrameIndex or TooLarge
 };
 
-// Resolves the output index of every field of donor frames first to first + count - 1, with the
-// result of resolving field after field, each donor index once per merge: a new index is
-// appended, or in optimize mode shared with the first appended, else the first base entry of
-// the same bytes. Stops at the first field that names no donor entry (BadFrameIndex) or whose
-// entry cannot get a 24-bit output index (TooLarge). The lookups of the indices the frames use
-// for the first time are made together, so that their memory reads overlap.
-RemapResult RemapFrames(const DonorFrames& frames, uint64_t first, uint32_t count,
-                        const BoneArrays& arrays, RemapState& state);
+// Resolves the output index of every field of count frames stored back to back in records,
+// each already in base bone order, with the result of resolving field after field, each donor
+// index once per merge: a new index is appended, or in optimize mode shared with the first
+// appended, else the first base entry of the same bytes. Stops at the first field that names no
+// donor entry (BadFrameIndex, the frame numbered firstFrame + its place) or whose entry cannot
+// get a 24-bit output index (TooLarge). The lookups of the indices the frames use for the first
+// time are made together, so that their memory reads overlap.
+RemapResult RemapFrames(const uint8_t* records, uint32_t count, uint32_t fields,
+                        uint64_t firstFrame, const BoneArrays& arrays, RemapState& state);
 
-// Starts loading the remap slots that the fields of a donor frame name, those that name one.
-inline void PrefetchSlots(const uint8_t* frame, const BoneNameMap& boneNameMap,
-                          const RemapTable& remapTable) {
-  for (size_t j = 0; j < boneNameMap.size(); ++j) {
-    uint32_t donorIndex = FieldInBaseOrder(frame, boneNameMap, j);
-    if (donorIndex < remapTable.size()) BONESPLICE_PREFETCH(&remapTable[donorIndex]);
-  }
-}
+// Rewrites each field of count frames stored back to back, in base bone order, from a donor
+// index to its output index; every index must have been resolved by RemapFrames.
+void RewriteFrames(uint8_t* records, uint32_t count, uint32_t fields, const RemapTable& remapTable);
 
 }  // namespace bonesplice
