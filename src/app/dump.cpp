@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/messages.h"
 #include "platform/compiler.h"
@@ -60,9 +61,13 @@ class ReportWriter {
   bool failed_ = false;
 };
 
-// The name of bone index of table, or a marker when no bone has that index.
-const char* BoneName(const BoneTable& table, uint32_t index) {
-  return index < table.bones.size() ? table.bones[index].name : kNoSuchBone;
+// The names of a table's bones as the report shows them: control bytes as \xNN, so that
+// "cat bone.log" cannot clear or recolour a terminal and a name cannot split a record.
+using ShownNames = std::vector<std::string>;
+
+// The shown name of bone index, or a marker when no bone has that index.
+const char* BoneName(const ShownNames& names, uint32_t index) {
+  return index < names.size() ? names[index].c_str() : kNoSuchBone;
 }
 
 // A value as "%f" shows it; a non-finite one as "inf", "-inf", "nan" or "-nan" on every system,
@@ -84,26 +89,27 @@ void AppendMatrix(ReportWriter& out, const float* matrix) {
   }
 }
 
-void AppendBone(ReportWriter& out, const BoneTable& table, uint32_t index) {
+void AppendBone(ReportWriter& out, const BoneTable& table, const ShownNames& names,
+                uint32_t index) {
   const SkeletonBone& bone = table.bones[index];
-  out.Append("\n0x%x - %s:", index, bone.name);
+  out.Append("\n0x%x - %s:", index, names[index].c_str());
   out.Append("\n\tFLAGS: 0x%x", bone.flags);
   // A bone without parent is shown as its own parent.
   uint32_t parent = bone.parent == -1 ? index : static_cast<uint32_t>(bone.parent);
-  out.Append("\n\tPARENT: index - 0x%x, name - %s", parent, BoneName(table, parent));
+  out.Append("\n\tPARENT: index - 0x%x, name - %s", parent, BoneName(names, parent));
   out.Append("\n\tORIGIN:");
   AppendMatrix(out, bone.origin);
   out.Append("\n\tINVERSED ORIGIN:");
   AppendMatrix(out, bone.inversedOrigin);
   out.Append("\n\tNUMBER OF CHILDREN: %d", bone.childCount);
   for (uint32_t child : bone.children) {
-    out.Append("\n\t\tIndex: 0x%x, Name: %s", child, BoneName(table, child));
+    out.Append("\n\t\tIndex: 0x%x, Name: %s", child, BoneName(names, child));
   }
 }
 
 void AppendReport(ReportWriter& out, const AnimHeader& header, const BoneTable& table) {
   out.Append("%s", kRule);
-  out.Append("Header - %s", header.name);
+  out.Append("Header - %s", messages::Shown(header.name).c_str());
   out.Append("%s", kRule);
   out.Append("\nSkeleton info offset: 0x%x", header.skeletonInfoOffset);
   out.Append("\nFrame array offset: 0x%x", header.frameArrayOffset);
@@ -114,8 +120,13 @@ void AppendReport(ReportWriter& out, const AnimHeader& header, const BoneTable& 
   out.Append("\nNumber of frames: %d", static_cast<int>(header.frameCount));
   out.Append("\nScale: ");
   AppendFloat(out, header.scale, "\n\n");
+  ShownNames names;
+  names.reserve(table.bones.size());
+  for (const SkeletonBone& bone : table.bones) names.push_back(messages::Shown(bone.name));
   // The reader never returns more than header.boneCount bones, so every index fits 32 bits.
-  for (size_t i = 0; i < table.bones.size(); ++i) AppendBone(out, table, static_cast<uint32_t>(i));
+  for (size_t i = 0; i < table.bones.size(); ++i) {
+    AppendBone(out, table, names, static_cast<uint32_t>(i));
+  }
   if (table.wholeBoneCount < header.boneCount) {
     out.Append("\nThe file holds only %u of %u bones.", table.wholeBoneCount, header.boneCount);
   }
@@ -133,9 +144,8 @@ bool WriteBoneReport(std::FILE* log, const AnimHeader& header, const BoneTable& 
   return out.Flush();
 }
 
-std::optional<std::string> DumpBones(ByteView file, const AnimHeader& header,
+std::optional<std::string> DumpBones(const std::vector<DumpedFile>& files,
                                      const std::vector<platform::FileId>& sources) {
-  BoneTable table = ReadSkeleton(file, header);
   platform::FileId logId;
   std::unique_ptr<std::FILE, FileCloser> log(platform::OpenForAppending(kBoneLogName, logId));
   if (!log) return messages::kCannotOpenLog;
@@ -143,7 +153,11 @@ std::optional<std::string> DumpBones(ByteView file, const AnimHeader& header,
   for (const platform::FileId& source : sources) {
     if (platform::SameFile(logId, source)) return messages::kLogIsSource;
   }
-  bool written = WriteBoneReport(log.get(), header, table);
+  bool written = true;
+  for (const DumpedFile& file : files) {
+    BoneTable table = ReadSkeleton(file.bytes, file.header);
+    written = written && WriteBoneReport(log.get(), file.header, table);
+  }
   bool closed = std::fclose(log.release()) == 0;
   if (!written || !closed) return messages::kCannotOpenLog;
   return std::nullopt;

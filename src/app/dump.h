@@ -22,11 +22,17 @@ inline constexpr char kBoneLogName[] = "bone.log";
 // never held whole. False when a write failed.
 bool WriteBoneReport(std::FILE* log, const AnimHeader& header, const BoneTable& table);
 
-// Reads the skeleton of file and appends its report to bone.log in the working directory,
-// opening and closing the log by itself. Returns the message that refuses the dump: the log
-// cannot be opened or written, or is one of sources (then nothing is appended). Throws
-// std::bad_alloc when memory runs out.
-std::optional<std::string> DumpBones(ByteView file, const AnimHeader& header,
+// One file to report on: its bytes and its header as read.
+struct DumpedFile {
+  ByteView bytes;
+  AnimHeader header;
+};
+
+// Reads the skeleton of each file and appends their reports, in order, to bone.log in the
+// working directory, opened once for all of them, so that a FIFO's reader gets every report.
+// Returns the message that refuses the dump: the log cannot be opened or written, or is one of
+// sources (then nothing is appended). Throws std::bad_alloc when memory runs out.
+std::optional<std::string> DumpBones(const std::vector<DumpedFile>& files,
                                      const std::vector<platform::FileId>& sources);
 
 }  // namespace bonesplice

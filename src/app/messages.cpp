@@ -134,9 +134,12 @@ std::string MessageOf(const Failure& failure, const std::string& outputName) {
           return "\nError: the merged file would be too large for the format.";
         } else if constexpr (std::is_same_v<Kind, InputUnreadable>) {
           return "\nError: cannot read " + FileWord(kind.file) + " file.";
-        } else {
-          static_assert(std::is_same_v<Kind, OutputUnwritable>, "every kind has its message");
+        } else if constexpr (std::is_same_v<Kind, OutputUnwritable>) {
           return "\nError: cannot write output file " + Shown(outputName) + ".";
+        } else {
+          static_assert(std::is_same_v<Kind, OutputNotReplaced>, "every kind has its message");
+          return "\nError: cannot replace output file " + Shown(outputName) +
+                 "; the merged file is kept as " + Shown(kind.keptAs) + ".";
         }
       },
       failure);

@@ -124,10 +124,7 @@ class FileOutput : public MergeOutput {
  public:
   FileOutput(platform::OutputFile& file, const platform::InputFile& base)
       : file_(file), base_(base) {}
-  bool Begin() override {
-    file_.Begin();
-    return true;
-  }
+  bool Begin() override { return file_.Begin(); }
   bool Write(const uint8_t* data, size_t size) override { return file_.Write(data, size); }
   bool CopyFromBase(uint64_t offset, uint64_t length) override {
     return file_.CopyFrom(base_, offset, length);
@@ -154,27 +151,26 @@ std::optional<Failure> MergeToFile(Sources& sources, platform::OutputFile& outpu
       RunMerge(sources.baseBytes(), sources.donorBytes(), file, options);
   // A file that another program changed during the run gives no result, whatever came of it.
   if (auto unreadable = sources.Unreadable()) failure = unreadable;
-  if (!failure && !output.Commit()) failure = OutputUnwritable{};
+  if (!failure && !output.Commit()) {
+    if (output.keptTemporary().empty()) {
+      failure = OutputUnwritable{};
+    } else {
+      failure = OutputNotReplaced{output.keptTemporary()};
+    }
+  }
   if (failure) output.Abandon();
   return failure;
 }
 
-// Appends the reports of both files to bone.log.
+// Appends the reports of both files to bone.log, after the message of a failed header check.
 int Dump(const Sources& sources, Console& console) {
-  const std::vector<platform::FileId> ids = {sources.base.id(), sources.donor.id()};
-  AnimHeader baseHeader;
-  AnimHeader donorHeader;
-  ReadHeader(sources.baseBytes(), baseHeader);
-  ReadHeader(sources.donorBytes(), donorHeader);
-  HeaderCheck check = CheckHeaders(baseHeader, donorHeader);
+  std::vector<DumpedFile> files = {{sources.baseBytes(), {}}, {sources.donorBytes(), {}}};
+  for (DumpedFile& file : files) ReadHeader(file.bytes, file.header);
+  HeaderCheck check = CheckHeaders(files[0].header, files[1].header);
   if (check != HeaderCheck::kOk) console.Print(messages::MessageOf(HeadersRefused{check}, ""));
-  for (FileRole file : {FileRole::kBase, FileRole::kDonor}) {
-    bool donor = file == FileRole::kDonor;
-    if (auto refusal = DumpBones(donor ? sources.donorBytes() : sources.baseBytes(),
-                                 donor ? donorHeader : baseHeader, ids)) {
-      console.Print(*refusal);
-      return kStatusStop;
-    }
+  if (auto refusal = DumpBones(files, {sources.base.id(), sources.donor.id()})) {
+    console.Print(*refusal);
+    return kStatusStop;
   }
   if (auto failure = sources.Unreadable()) {
     console.Print(messages::MessageOf(*failure, ""));

@@ -42,12 +42,17 @@ struct TooLarge {};
 struct InputUnreadable {
   FileRole file;
 };
-// The output could not be written; what says which step failed when it is not the writing.
-struct OutputUnwritable {
-  std::string what;
+// The output could not be written: its temporary could not be created, or a write or a close
+// failed.
+struct OutputUnwritable {};
+// The finished merge could not replace the output, neither by a rename nor by a copy in place;
+// it is kept under the temporary's name.
+struct OutputNotReplaced {
+  std::string keptAs;
 };
 
-using Failure = std::variant<HeadersRefused, FileDamaged, NoDonorFrames, NoBones, MissingBone,
-                             BadFrameIndex, TooLarge, InputUnreadable, OutputUnwritable>;
+using Failure =
+    std::variant<HeadersRefused, FileDamaged, NoDonorFrames, NoBones, MissingBone, BadFrameIndex,
+                 TooLarge, InputUnreadable, OutputUnwritable, OutputNotReplaced>;
 
 }  // namespace bonesplice

@@ -10,10 +10,12 @@ constexpr size_t kOutputBuffer = size_t{128} << 10;
 
 }  // namespace
 
-std::string TemporaryName(const std::string& target) {
+std::string TemporaryName(const std::string& target, bool shortName) {
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   uint64_t bits = RandomKey();
-  std::string name = target + ".bonesplice-";
+  std::string name = target;
+  if (shortName) name.erase(name.find_last_of("/\\") + 1);  // npos + 1: no folder, all erased
+  name += ".bonesplice-";
   for (int i = 0; i < 6; ++i) {
     name += kLetters[bits % 36];
     bits /= 36;

@@ -4,14 +4,19 @@
 // - Open creates the file, empty, when there is none, and leaves an existing one as it is;
 //   Truncate then empties it, so that a merge refused later leaves an empty output.
 // - Begin creates a temporary file beside the output, named after it followed by
-//   ".bonesplice-" and six random letters and digits; where the name is a symbolic link, beside
-//   the link's target. Write and CopyFrom go there. Where no file can be made there (the output
-//   is a device or a FIFO, the folder refuses new files, the name is too long for the suffix),
-//   they go to the output itself, in place.
+//   ".bonesplice-" and six random letters and digits, or ".bonesplice-" and six letters and
+//   digits alone where that name would be too long for the folder; where the output name is a
+//   symbolic link, beside the link's target. Write and CopyFrom go there. Only where a temporary
+//   cannot exist by nature do they go to the output itself, in place: the output is not a
+//   regular file (a device, a FIFO), or its folder refuses new files while the file is
+//   writable. Any other failure to create the temporary (no descriptors, inodes, space or
+//   quota left) fails Begin, and the output keeps what it held.
 // - Commit flushes and closes what was written, checking every write and every close, then
 //   gives the temporary the output's permissions (and, where allowed, its owner) and renames it
-//   over the output. When any step fails it returns false and the output keeps what it held
-//   before Begin.
+//   over the output. Where the rename is refused (a sticky folder, a mount point), the finished
+//   temporary is copied into the output in place and removed. When any step fails it returns
+//   false and the output keeps what it held before Begin; if only the replacing failed, the
+//   finished merge stays in the temporary, which keptTemporary() names.
 // - Abandon removes the temporary, or empties a regular output written in place; so does the
 //   destructor of an output begun and neither committed nor abandoned.
 // - From Begin to Commit or Abandon, an ending signal (signals.h) removes the temporary or
@@ -42,14 +47,18 @@ class OutputFile {
   // Empties the file opened; a device or FIFO is left as it is.
   bool Truncate();
 
-  // Starts the write: creates the temporary, or settles for writing in place.
-  void Begin();
+  // Starts the write: creates the temporary, or settles for writing in place where no
+  // temporary can exist. False when the temporary cannot be created for another reason.
+  bool Begin();
   bool Write(const uint8_t* data, size_t size);
   // Writes length bytes of input from offset, inside the system where it can copy between
   // files without the bytes passing through this process.
   bool CopyFrom(const InputFile& input, uint64_t offset, uint64_t length);
   bool Commit();
   void Abandon();
+  // After a Commit that could not replace the output: the temporary that holds the finished
+  // merge; empty otherwise.
+  const std::string& keptTemporary() const { return kept_; }
 
  private:
   bool Flush();
@@ -58,6 +67,10 @@ class OutputFile {
   // The handle that writes go to: the temporary's, or the output's when writing in place.
   intptr_t Destination() const { return temp_ != -1 ? temp_ : handle_; }
   void CloseTemporary();
+  // Copies the finished temporary into the output, in place; false when any step fails.
+  bool CopyTemporaryInPlace();
+  // Closes the output opened at the prompt; false when the close fails.
+  bool CloseOutput();
 
   intptr_t handle_ = -1;  // the output as opened at the prompt
   intptr_t temp_ = -1;    // the temporary, while it is open
@@ -67,11 +80,12 @@ class OutputFile {
   FileId id_;
   std::string target_;         // the file the output name leads to, links resolved
   std::string temporaryPath_;  // empty when writing in place
+  std::string kept_;           // the temporary kept by a Commit that could not replace
   std::vector<uint8_t> buffer_;
 };
 
-// The name of a temporary beside target: target, ".bonesplice-" and six random letters and
-// digits.
-std::string TemporaryName(const std::string& target);
+// The name of a temporary beside target: target followed by ".bonesplice-" and six random
+// letters and digits; with shortName, ".bonesplice-" and the six alone, in target's folder.
+std::string TemporaryName(const std::string& target, bool shortName);
 
 }  // namespace bonesplice::platform

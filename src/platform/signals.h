@@ -1,4 +1,5 @@
-// The ends the program does not choose, and what is cleaned up before them.
+// The ends the program does not choose (signals, console events), and what is cleaned up
+// before them.
 //
 // The handlers that run at those ends read one global record of their own system's half (its
 // HandlerState): the output to clean up and the guarded mappings. Nothing else in the program
@@ -16,14 +17,16 @@ namespace bonesplice::platform {
 //   device onto any that is closed, so that no file the program opens can take their place;
 // - ignores SIGPIPE and SIGXFSZ, so that a console closed early or a file-size limit turns into
 //   a failed write instead of ending the program;
-// - has SIGINT, SIGTERM and SIGHUP (Ctrl+C, Ctrl+Break, closing the console on Windows) clean up
-//   the output, as set below, before they end the program as they would have. A signal the
-//   program was started with ignored stays ignored.
+// - has every signal whose default ends the process and that can be caught (SIGINT, SIGTERM,
+//   SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGXCPU, SIGSEGV, the real-time signals, ...; on Windows
+//   every console control event: Ctrl+C, Ctrl+Break, closing the console, logoff, shutdown)
+//   clean up the output, as set below, before it ends the program as it would have. A signal
+//   the program was started with ignored stays ignored.
 void PrepareProcess();
 
-// What an ending signal cleans up, one at a time: a temporary file it removes, or an output
-// written in place (a descriptor, a HANDLE on Windows) that it empties. Each call replaces the
-// previous setting; ClearSignalCleanup cleans up nothing.
+// What an ending signal cleans up: a temporary file that it removes, and an output written in
+// place (a descriptor, a HANDLE on Windows) that it empties. RemoveOnSignal replaces an earlier
+// temporary; ClearSignalCleanup cleans up nothing from then on.
 void RemoveOnSignal(const std::string& path);
 void EmptyOnSignal(intptr_t handle);
 void ClearSignalCleanup();

@@ -115,7 +115,7 @@ class DumpBonesTest : public ::testing::Test {
   void TearDown() override { std::filesystem::current_path(previous_); }
 
   std::optional<std::string> Dump(const std::vector<uint8_t>& bytes) {
-    return DumpBones(ViewOf(bytes), HeaderOf(bytes), {});
+    return DumpBones({{ViewOf(bytes), HeaderOf(bytes)}}, {});
   }
 
   testing_support::ScratchDir dir_;

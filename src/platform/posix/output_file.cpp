@@ -52,23 +52,35 @@ bool OutputFile::Truncate() {
   return !regular_ || ftruncate(Descriptor(handle_), 0) == 0;
 }
 
-void OutputFile::Begin() {
+bool OutputFile::Begin() {
   begun_ = true;
-  if (!regular_) return;
+  if (!regular_) return true;  // a device or a FIFO: written in place, nothing to empty
+  bool shortName = false;
   for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-    std::string path = TemporaryName(target_);
-    if (path.size() >= PATH_MAX) break;
+    std::string path = TemporaryName(target_, shortName);
     RemoveOnSignal(path);
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
       temp_ = fd;
       temporaryPath_ = path;
-      return;
+      return true;
     }
+    int error = errno;
     ClearSignalCleanup();
-    if (errno != EEXIST) break;
+    if (error == EEXIST) continue;
+    if (error == ENAMETOOLONG && !shortName) {
+      shortName = true;
+      continue;
+    }
+    if (error == EACCES || error == EPERM || error == EROFS) {
+      // The folder refuses new files, but the output itself was opened for writing.
+      EmptyOnSignal(handle_);
+      return true;
+    }
+    break;  // no descriptor, inode, space or quota left: nothing is written
   }
-  EmptyOnSignal(handle_);
+  begun_ = false;
+  return false;
 }
 
 bool OutputFile::WriteOut(const uint8_t* data, size_t size) {
@@ -121,10 +133,9 @@ void OutputFile::CloseTemporary() {
 bool OutputFile::Commit() {
   bool written = Flush();
   begun_ = false;
-  ClearSignalCleanup();
   if (temporaryPath_.empty()) {
-    bool closed = close(Descriptor(handle_)) == 0;
-    handle_ = -1;
+    bool closed = CloseOutput();
+    ClearSignalCleanup();
     return written && closed;
   }
   // The output keeps the permissions, and where allowed the owner, it had.
@@ -136,14 +147,61 @@ bool OutputFile::Commit() {
     }
     fchmod(temp, status.st_mode & 07777);
   }
-  bool closed = close(temp) == 0;
+  bool finished = written && close(temp) == 0;
   temp_ = -1;
-  bool replaced = written && closed && rename(temporaryPath_.c_str(), target_.c_str()) == 0;
-  if (!replaced) unlink(temporaryPath_.c_str());
+  bool replaced = finished && rename(temporaryPath_.c_str(), target_.c_str()) == 0;
+  bool copied = false;
+  if (finished && !replaced) {
+    // The rename is refused, as in a sticky folder or for a mount point, while the output
+    // itself takes writes: the finished merge goes there in place, or stays where it is.
+    EmptyOnSignal(handle_);
+    copied = CopyTemporaryInPlace();
+    if (!copied) Truncate();
+    copied = CloseOutput() && copied;
+    if (!copied) kept_ = temporaryPath_;
+  }
+  CloseOutput();
+  ClearSignalCleanup();
+  if (!replaced && kept_.empty()) unlink(temporaryPath_.c_str());
   temporaryPath_.clear();
-  close(Descriptor(handle_));
+  return replaced || copied;
+}
+
+bool OutputFile::CloseOutput() {
+  bool closed = handle_ == -1 || close(Descriptor(handle_)) == 0;
   handle_ = -1;
-  return replaced;
+  return closed;
+}
+
+bool OutputFile::CopyTemporaryInPlace() {
+  int from = open(temporaryPath_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (from < 0 || ftruncate(Descriptor(handle_), 0) != 0) {
+    if (from >= 0) close(from);
+    return false;
+  }
+  buffer_.resize(size_t{128} << 10);
+  off_t at = 0;
+  bool copied = true;
+  for (;;) {
+    ssize_t got = read(from, buffer_.data(), buffer_.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      copied = got == 0;
+      break;
+    }
+    for (ssize_t done = 0; done < got && copied;) {
+      ssize_t put = pwrite(Descriptor(handle_), buffer_.data() + done,
+                           static_cast<size_t>(got - done), at + done);
+      if (put < 0 && errno == EINTR) continue;
+      copied = put > 0;
+      if (copied) done += put;
+    }
+    if (!copied) break;
+    at += got;
+  }
+  buffer_.clear();
+  close(from);
+  return copied;
 }
 
 void OutputFile::Abandon() {

@@ -14,22 +14,47 @@
 namespace bonesplice::platform {
 namespace {
 
+// Every signal whose default action ends the process and that a process may catch. SIGPIPE and
+// SIGXFSZ are not among them: they are ignored, so that their causes turn into failed writes.
+constexpr int kEndingSignals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE, SIGUSR1,
+    SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGEMT
+    SIGEMT,
+#endif
+};
+
+constexpr int kMaxSignal = 128;
+
 // Everything the handlers read, and the only global of the program: plain memory and
 // lock-free atomics, set before a handler can need them.
 struct HandlerState {
   char temporaryPath[PATH_MAX + 64];  // removed by an ending signal when hasTemporary is set
   volatile sig_atomic_t hasTemporary;
-  volatile sig_atomic_t inPlace = -1;  // emptied by an ending signal when not -1
+  volatile sig_atomic_t inPlace = -1;     // emptied by an ending signal when not -1
+  struct sigaction previous[kMaxSignal];  // what each caught signal did before it was caught
+  bool caught[kMaxSignal];
   GuardSlot guards[kGuardSlots];
   long pageSize = 4096;
 };
 HandlerState state;
 
+// Cleans up the output, then has the signal do what it did before it was caught: the program
+// ends by it as it would have (or the handler that was there, a sanitizer's, reports it).
 void OnEndSignal(int signal) {
   if (state.hasTemporary) unlink(state.temporaryPath);
   if (state.inPlace >= 0) (void)ftruncate(state.inPlace, 0);
-  ::signal(signal, SIG_DFL);
-  raise(signal);  // delivered once the handler returns: the program ends as it would have
+  sigaction(signal, &state.previous[signal], nullptr);
+  raise(signal);  // delivered once the handler returns
 }
 
 // A read past the end of a mapped input that another program has shortened: the page is
@@ -45,20 +70,24 @@ void OnBusError(int signal, siginfo_t* info, void*) {
       return;
     }
   }
-  ::signal(signal, SIG_DFL);
-  raise(signal);
+  OnEndSignal(signal);
 }
 
-void CatchMappedReadFaults() {
-  static bool installed = false;
-  if (installed) return;
-  installed = true;
-  state.pageSize = sysconf(_SC_PAGESIZE);
+// Has signal run handler from now on, unless the program was started with it ignored; once.
+void Catch(int signal, void (*handler)(int, siginfo_t*, void*)) {
+  if (signal <= 0 || signal >= kMaxSignal || state.caught[signal]) return;
+  state.caught[signal] = true;
+  struct sigaction& previous = state.previous[signal];
+  if (sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) return;
   struct sigaction action {};
-  action.sa_sigaction = OnBusError;
+  action.sa_sigaction = handler;
   action.sa_flags = SA_SIGINFO;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGBUS, &action, nullptr);
+  sigaction(signal, &action, nullptr);
+}
+
+void OnEndSignalWithInfo(int signal, siginfo_t*, void*) {
+  OnEndSignal(signal);
 }
 
 }  // namespace
@@ -75,26 +104,20 @@ void PrepareProcess() {
   }
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
-  for (int end : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction previous {};
-    sigaction(end, nullptr, &previous);
-    if (previous.sa_handler == SIG_IGN) continue;  // started with it ignored: keep it so
-    struct sigaction action {};
-    action.sa_handler = OnEndSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(end, &action, nullptr);
-  }
+  for (int end : kEndingSignals) Catch(end, end == SIGBUS ? OnBusError : OnEndSignalWithInfo);
+#ifdef SIGRTMIN
+  for (int end = SIGRTMIN; end <= SIGRTMAX; ++end) Catch(end, OnEndSignalWithInfo);
+#endif
 }
 
 void RemoveOnSignal(const std::string& path) {
-  ClearSignalCleanup();
+  state.hasTemporary = 0;
   if (path.size() >= sizeof state.temporaryPath) return;
   std::memcpy(state.temporaryPath, path.c_str(), path.size() + 1);
   state.hasTemporary = 1;
 }
 
 void EmptyOnSignal(intptr_t handle) {
-  ClearSignalCleanup();
   state.inPlace = static_cast<int>(handle);
 }
 
@@ -104,7 +127,8 @@ void ClearSignalCleanup() {
 }
 
 int GuardMapping(const uint8_t* start, size_t length) {
-  CatchMappedReadFaults();
+  state.pageSize = sysconf(_SC_PAGESIZE);
+  Catch(SIGBUS, OnBusError);  // also where PrepareProcess did not run
   return TakeGuardSlot(state.guards, start, length);
 }
 

@@ -8,7 +8,7 @@
 namespace bonesplice::platform {
 
 std::FILE* OpenForAppending(const std::string& path, FileId& id) {
-  std::FILE* stream = _wfopen(Wide(path).c_str(), L"a+");
+  std::FILE* stream = _wfopen(Wide(path).c_str(), L"a");
   if (stream != nullptr) id = IdentityOfHandle(_get_osfhandle(_fileno(stream)));
   return stream;
 }

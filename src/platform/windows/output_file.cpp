@@ -39,24 +39,36 @@ bool OutputFile::Truncate() {
          SetEndOfFile(AsHandle(handle_));
 }
 
-void OutputFile::Begin() {
+bool OutputFile::Begin() {
   begun_ = true;
-  if (!regular_) return;
+  if (!regular_) return true;  // a device: written in place, nothing to empty
+  bool shortName = false;
   for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-    std::string path = TemporaryName(target_);
+    std::string path = TemporaryName(target_, shortName);
     RemoveOnSignal(path);
     HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
       temp_ = FromHandle(handle);
       temporaryPath_ = path;
-      return;
+      return true;
     }
     DWORD error = GetLastError();
     ClearSignalCleanup();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+    if ((error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_INVALID_NAME) && !shortName) {
+      shortName = true;
+      continue;
+    }
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) {
+      // The folder refuses new files, but the output itself was opened for writing.
+      EmptyOnSignal(handle_);
+      return true;
+    }
+    break;  // no handle, space or quota left: nothing is written
   }
-  EmptyOnSignal(handle_);
+  begun_ = false;
+  return false;
 }
 
 bool OutputFile::WriteOut(const uint8_t* data, size_t size) {
@@ -84,29 +96,71 @@ void OutputFile::CloseTemporary() {
 bool OutputFile::Commit() {
   bool written = Flush();
   begun_ = false;
-  ClearSignalCleanup();
   if (temporaryPath_.empty()) {
-    bool closed = CloseHandle(AsHandle(handle_)) != 0;
-    handle_ = -1;
+    bool closed = CloseOutput();
+    ClearSignalCleanup();
     return written && closed;
   }
-  bool closed = CloseHandle(AsHandle(temp_)) != 0;
+  bool finished = written && CloseHandle(AsHandle(temp_)) != 0;
   temp_ = -1;
-  CloseHandle(AsHandle(handle_));
-  handle_ = -1;
+  // The output's own handle would stand in the way of replacing it.
+  CloseOutput();
   std::wstring temporary = Wide(temporaryPath_);
-  bool replaced = false;
-  if (written && closed) {
-    // ReplaceFileW keeps the output's access control list and attributes.
-    std::wstring target = Wide(target_);
-    replaced = ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
-                            REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS,
-                            nullptr, nullptr) ||
-               MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+  std::wstring target = Wide(target_);
+  // ReplaceFileW keeps the output's access control list and attributes.
+  bool replaced =
+      finished && (ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
+                                REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS,
+                                nullptr, nullptr) ||
+                   MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING));
+  bool copied = false;
+  if (finished && !replaced) {
+    // The replace is refused, as when another program holds the output open without letting
+    // it be deleted, while the output takes writes: the finished merge goes there in place, or
+    // stays where it is.
+    handle_ = FromHandle(CreateFileW(target.c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (handle_ != -1) {
+      EmptyOnSignal(handle_);
+      copied = CopyTemporaryInPlace();
+      if (!copied) Truncate();
+      copied = CloseOutput() && copied;
+    }
+    if (!copied) kept_ = temporaryPath_;
   }
-  if (!replaced) DeleteFileW(temporary.c_str());
+  ClearSignalCleanup();
+  if (!replaced && kept_.empty()) DeleteFileW(temporary.c_str());
   temporaryPath_.clear();
-  return replaced;
+  return replaced || copied;
+}
+
+bool OutputFile::CopyTemporaryInPlace() {
+  HANDLE from =
+      CreateFileW(Wide(temporaryPath_).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (from == INVALID_HANDLE_VALUE) return false;
+  bool copied = Truncate();
+  buffer_.resize(size_t{128} << 10);
+  while (copied) {
+    DWORD got = 0;
+    if (!ReadFile(from, buffer_.data(), static_cast<DWORD>(buffer_.size()), &got, nullptr)) {
+      copied = false;
+    } else if (got == 0) {
+      break;
+    } else {
+      copied = WriteOut(buffer_.data(), got);
+    }
+  }
+  buffer_.clear();
+  CloseHandle(from);
+  return copied;
+}
+
+bool OutputFile::CloseOutput() {
+  bool closed = handle_ == -1 || CloseHandle(AsHandle(handle_)) != 0;
+  handle_ = -1;
+  return closed;
 }
 
 void OutputFile::Abandon() {

@@ -19,23 +19,15 @@ struct HandlerState {
 };
 HandlerState state;
 
-BOOL WINAPI OnConsoleControl(DWORD event) {
-  switch (event) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-      if (const wchar_t* path = state.temporary.load()) DeleteFileW(path);
-      if (intptr_t handle = state.inPlace.load(); handle != -1) {
-        LARGE_INTEGER zero{};
-        if (SetFilePointerEx(AsHandle(handle), zero, nullptr, FILE_BEGIN)) {
-          SetEndOfFile(AsHandle(handle));
-        }
-      }
-      break;
-    default:
-      break;
+// Every console control event (Ctrl+C, Ctrl+Break, closing the console, logoff, shutdown)
+// ends a console program: the output is cleaned up first.
+BOOL WINAPI OnConsoleControl(DWORD) {
+  if (const wchar_t* path = state.temporary.load()) DeleteFileW(path);
+  if (intptr_t handle = state.inPlace.load(); handle != -1) {
+    LARGE_INTEGER zero{};
+    if (SetFilePointerEx(AsHandle(handle), zero, nullptr, FILE_BEGIN)) {
+      SetEndOfFile(AsHandle(handle));
+    }
   }
   return FALSE;  // the system's own handling ends the process as it would have
 }
@@ -77,13 +69,12 @@ void PrepareProcess() {
 }
 
 void RemoveOnSignal(const std::string& path) {
-  ClearSignalCleanup();
+  state.temporary = nullptr;
   state.temporaryPath = Wide(path);
   state.temporary = state.temporaryPath.c_str();
 }
 
 void EmptyOnSignal(intptr_t handle) {
-  ClearSignalCleanup();
   state.inPlace = handle;
 }
 
