@@ -17,8 +17,9 @@ namespace {
 class DiscardOutput : public MergeOutput {
  public:
   bool Begin() override { return true; }
-  bool Write(const uint8_t*, size_t) override { return true; }
-  bool CopyFromBase(uint64_t, uint64_t) override { return true; }
+  bool TakesPiecesAtOffsets() const override { return true; }
+  bool WriteAt(uint64_t, const uint8_t*, size_t) override { return true; }
+  bool CopyFromBaseAt(uint64_t, uint64_t, uint64_t) override { return true; }
 };
 
 // The program's own merge with "-o" on base and donor in memory, with a key drawn as the

@@ -27,6 +27,7 @@ std::optional<Failure> MergeOnce(const MemoryFile& base, const MemoryFile& donor
   MergeOptions options;
   options.optimize = optimize;
   options.hashKey = {0x0123456789ABCDEFull, optimize ? 7u : 0u};
+  options.threads = optimize ? 2 : 1;
   options.onFramesDone = [&framesDone](uint32_t first, uint32_t count) {
     Require(first == framesDone, "progress lines count up from 0");
     framesDone += count;
@@ -39,8 +40,10 @@ std::optional<Failure> MergeOnce(const MemoryFile& base, const MemoryFile& donor
     return failure;
   }
   Require(framesDone == uint64_t{plan.donor.header.frameCount} - 1, "one progress line a frame");
-  MemoryOutput output(base.view());
-  Require(!EmitMerge(plan, resolution, donor.view(), output), "a memory output takes every byte");
+  // A stream for "-o", a file otherwise, on one thread or three.
+  MemoryOutput output(base.view(), !optimize);
+  Require(!EmitMerge(plan, resolution, donor.view(), output, optimize ? 1 : 3),
+          "a memory output takes every byte");
   Require(output.begun == 1, "the output is begun once");
   Require(!reference::WhyUnsoundOutput(output.bytes), "the output's header describes its blocks");
   Require(output.bytes == reference::ReferenceMerge(base.bytes(), donor.bytes(), optimize),

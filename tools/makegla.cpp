@@ -35,7 +35,7 @@ constexpr char kUsage[] =
     "  --shared SHARE  with --like: share 0..1 of entries copied from FILE's entries\n"
     "  --shuffle       with --like: store the bones in a random order\n"
     "  --colliding     craft the entries that are neither shared nor repeats so that they all\n"
-    "                  have one hash under the entry index's unkeyed hash function\n"
+    "                  have one hash under the unkeyed entry hash (HashKey{})\n"
     "  --help          show this text\n"
     "\n"
     "Exit status: 0 written, 1 OUTPUT could not be written, 2 bad options or --like file.\n";

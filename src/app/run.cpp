@@ -1,5 +1,6 @@
 #include "app/run.h"
 
+#include <cstdlib>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -10,6 +11,7 @@
 #include "app/messages.h"
 #include "format/header.h"
 #include "merge/pipeline.h"
+#include "merge/workers.h"
 #include "platform/console.h"
 #include "platform/input_file.h"
 #include "platform/output_file.h"
@@ -47,6 +49,20 @@ bool HoldsControlCharacter(const std::string& text) {
     if (byte < 0x20 || byte == 0x7F) return true;
   }
   return false;
+}
+
+// The threads the merge may use: BONESPLICE_THREADS when it holds a positive number, else one
+// per core.
+unsigned ThreadCount() {
+  const char* asked = std::getenv("BONESPLICE_THREADS");
+  if (asked != nullptr) {
+    char* end = nullptr;
+    unsigned long count = std::strtoul(asked, &end, 10);
+    if (end != asked && *end == '\0' && count >= 1 && count <= 1024) {
+      return static_cast<unsigned>(count);
+    }
+  }
+  return DefaultThreadCount();
 }
 
 // Reads one whitespace-delimited word from standard input into name; the message that refuses
@@ -125,9 +141,14 @@ class FileOutput : public MergeOutput {
   FileOutput(platform::OutputFile& file, const platform::InputFile& base)
       : file_(file), base_(base) {}
   bool Begin() override { return file_.Begin(); }
-  bool Write(const uint8_t* data, size_t size) override { return file_.Write(data, size); }
-  bool CopyFromBase(uint64_t offset, uint64_t length) override {
-    return file_.CopyFrom(base_, offset, length);
+  bool TakesPiecesAtOffsets() const override { return file_.TakesWritesAtOffsets(); }
+  bool WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
+    return file_.TakesWritesAtOffsets() ? file_.WriteAt(offset, data, size)
+                                        : file_.Write(data, size);
+  }
+  bool CopyFromBaseAt(uint64_t offset, uint64_t baseOffset, uint64_t length) override {
+    return file_.TakesWritesAtOffsets() ? file_.CopyFromAt(offset, base_, baseOffset, length)
+                                        : file_.CopyFrom(base_, baseOffset, length);
   }
 
  private:
@@ -141,6 +162,7 @@ std::optional<Failure> MergeToFile(Sources& sources, platform::OutputFile& outpu
                                    Console& console) {
   MergeOptions options;
   options.optimize = optimize;
+  options.threads = ThreadCount();
   options.hashKey = {platform::RandomKey(), platform::RandomKey()};
   options.onFramesDone = [&console](uint32_t first, uint32_t count) {
     for (uint32_t i = 0; i < count; ++i) console.Print(messages::Progress(first + i));

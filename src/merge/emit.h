@@ -1,4 +1,5 @@
-// Emit, the merge's last phase: the output written front to back as a fixed sequence of pieces.
+// Emit, the merge's last phase: the output as a fixed sequence of pieces, each at an offset
+// that Resolve has fixed.
 #pragma once
 
 #include <cstddef>
@@ -12,22 +13,27 @@
 
 namespace bonesplice {
 
-// Where the merged file goes: an output that only appends.
+// Where the merged file goes.
 class MergeOutput {
  public:
   virtual ~MergeOutput() = default;
   // Called once, before the first byte is written; false when the output cannot be started.
   virtual bool Begin() = 0;
-  virtual bool Write(const uint8_t* data, size_t size) = 0;
-  // Writes length bytes of the base file from offset.
-  virtual bool CopyFromBase(uint64_t offset, uint64_t length) = 0;
+  // True when pieces may be written at their offsets in any order and from several threads at
+  // once, as into a regular file. Otherwise each piece is written where the one before it
+  // ended, one at a time, front to back.
+  virtual bool TakesPiecesAtOffsets() const = 0;
+  virtual bool WriteAt(uint64_t offset, const uint8_t* data, size_t size) = 0;
+  // Writes length bytes of the base file from baseOffset at offset.
+  virtual bool CopyFromBaseAt(uint64_t offset, uint64_t baseOffset, uint64_t length) = 0;
 };
 
-// Writes the merged file to output, in this order: the output header; the base's bone offset
-// table, skeleton block and frames, copied; the donor frames 1 onwards in base bone order,
-// re-pointed through the remap table; the base's bone array, copied; the appended entries.
-// Fails only when the output refuses a byte.
+// Writes the merged file to output as these pieces, in this order: the output header; the
+// base's bone offset table, skeleton block and frames, copied; the appended frames; the base's
+// bone array, copied; the appended entries, gathered from the donor's bone array. The pieces are
+// made on up to threads threads; the bytes are the same for any number. Fails only when the
+// output refuses a byte.
 std::optional<Failure> EmitMerge(const MergePlan& plan, const Resolution& resolution,
-                                 ByteView donor, MergeOutput& output);
+                                 ByteView donor, MergeOutput& output, unsigned threads);
 
 }  // namespace bonesplice

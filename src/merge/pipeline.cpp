@@ -8,7 +8,7 @@ std::optional<Failure> RunMerge(ByteView base, ByteView donor, MergeOutput& outp
   if (auto failure = PlanMerge(base, donor, plan)) return failure;
   Resolution resolution;
   if (auto failure = ResolveMerge(plan, base, donor, options, resolution)) return failure;
-  return EmitMerge(plan, resolution, donor, output);
+  return EmitMerge(plan, resolution, donor, output, options.threads);
 }
 
 }  // namespace bonesplice

@@ -4,19 +4,27 @@
 
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 #include "format/header.h"
-#include "merge/entry_index.h"
 #include "merge/failure.h"
 #include "merge/table.h"
+#include "merge/workers.h"
 
 namespace bonesplice {
 
-inline constexpr uint32_t kUnsetSlot = 0xFFFFFFFFu;
-
-// The output index chosen for each donor BoneDataIndex; kUnsetSlot until it is resolved.
+// One slot per donor BoneDataIndex. A slot holds the output index chosen for the donor index
+// (below kMaxBoneDataEntries), kUnsetSlot until one is chosen, or kSameAs | c: the entry has the
+// same bytes as donor entry c, an earlier one, whose slot decides for both ("-o" only).
 using RemapTable = Table<uint32_t>;
+inline constexpr uint32_t kUnsetSlot = 0xFFFFFFFFu;
+inline constexpr uint32_t kSameAs = uint32_t{1} << 31;
+inline constexpr uint32_t kSlotIndexMask = kMaxBoneDataEntries - 1;
+static_assert((kSameAs & kSlotIndexMask) == 0 && kSameAs >= kMaxBoneDataEntries,
+              "a slot that names another entry is never an output index");
+
+inline bool IsOutputIndex(uint32_t slot) {
+  return slot < kMaxBoneDataEntries;
+}
 
 // The donor entries to write after the base bone array, in append order: entry p, with output
 // index base entry count + p, is donor entry donorIndices[p].
@@ -35,39 +43,29 @@ struct BoneArrays {
 
 // Everything the remapping keeps for one merge.
 struct RemapState {
-  bool optimize = false;  // share byte-identical entries instead of appending them again
   RemapTable remapTable;
   AppendedEntryList appendedEntryList;
-  EntryIndex entryIndex;  // optimize mode: base entries (first of each) and appended entries
-  // RemapFrames' working lists, kept to avoid allocating per call: the donor indices first used
-  // in the frames at hand, in order of first use, and how many of them the frames up to each
-  // one use.
-  std::vector<uint32_t> firstUses;
-  std::vector<size_t> firstUsesThroughFrame;
 };
 
-// Prepares a fresh state for a merge: every remap slot unset, nothing appended; in optimize
-// mode the base entries are indexed under key, the first position of each distinct entry
-// winning. Throws std::bad_alloc when memory runs out.
-void StartRemap(RemapState& state, const BoneArrays& arrays, bool optimize, HashKey key);
+// Prepares a fresh state for a merge: every remap slot unset, nothing appended. Throws
+// std::bad_alloc when memory runs out.
+void StartRemap(RemapState& state, const BoneArrays& arrays, const Workers& workers);
 
 struct RemapResult {
-  uint32_t framesDone = 0;         // frames resolved completely before the failure, or all
+  uint64_t framesDone = 0;         // frames resolved completely before the failure, or all
   std::optional<Failure> failure;  // BadFrameIndex or TooLarge
 };
 
 // Resolves the output index of every field of count frames stored back to back in records,
-// each already in base bone order, with the result of resolving field after field, each donor
-// index once per merge: a new index is appended, or in optimize mode shared with the first
-// appended, else the first base entry of the same bytes. Stops at the first field that names no
-// donor entry (BadFrameIndex, the frame numbered firstFrame + its place) or whose entry cannot
-// get a 24-bit output index (TooLarge). The lookups of the indices the frames use for the first
-// time are made together, so that their memory reads overlap.
-RemapResult RemapFrames(const uint8_t* records, uint32_t count, uint32_t fields,
+// each in base bone order, field after field: a donor index met for the first time takes its
+// slot's output index, else the one of the donor entry it has the bytes of, else is appended.
+// Stops at the first field that names no donor entry (BadFrameIndex, the frame numbered
+// firstFrame + its place) or whose entry cannot get a 24-bit output index (TooLarge).
+RemapResult RemapFrames(const uint8_t* records, uint64_t count, uint32_t fields,
                         uint64_t firstFrame, const BoneArrays& arrays, RemapState& state);
 
 // Rewrites each field of count frames stored back to back, in base bone order, from a donor
-// index to its output index; every index must have been resolved by RemapFrames.
-void RewriteFrames(uint8_t* records, uint32_t count, uint32_t fields, const RemapTable& remapTable);
+// index to its output index; every index must have been resolved.
+void RewriteFrames(uint8_t* records, uint64_t count, uint32_t fields, const RemapTable& remapTable);
 
 }  // namespace bonesplice

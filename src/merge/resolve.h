@@ -8,7 +8,7 @@
 
 #include "format/bytes.h"
 #include "format/header.h"
-#include "merge/entry_index.h"
+#include "merge/entry_hash.h"
 #include "merge/failure.h"
 #include "merge/plan.h"
 #include "merge/remap.h"
@@ -17,7 +17,9 @@ namespace bonesplice {
 
 struct MergeOptions {
   bool optimize = false;  // "-o": share byte-identical bone data entries
-  HashKey hashKey;        // the entry index's key; changes where entries are looked up, not what
+  HashKey hashKey;        // the key of the entries' hash; changes where they are filed, not what
+  unsigned threads = 1;   // the most threads a phase runs on; the result is the same for any
+
   // Called after donor frames first + 1 to first + count have been resolved, in order.
   std::function<void(uint32_t first, uint32_t count)> onFramesDone;
 };
@@ -32,8 +34,8 @@ struct Resolution {
 
 // Resolves donor frames 1 to frameCount - 1 of the plan's donor in order, reporting finished
 // frames through options.onFramesDone, and stops at the first frame that names no donor entry
-// or would make the output too large. The remap table and the entry index live only as long as
-// this call. Throws std::bad_alloc when memory runs out.
+// or would make the output too large. The remap table lives only as long as this call. Throws
+// std::bad_alloc when memory runs out.
 std::optional<Failure> ResolveMerge(const MergePlan& plan, ByteView base, ByteView donor,
                                     const MergeOptions& options, Resolution& resolution);
 

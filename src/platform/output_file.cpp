@@ -37,6 +37,10 @@ bool OutputFile::Write(const uint8_t* data, size_t size) {
   return true;
 }
 
+bool OutputFile::CopyFrom(const InputFile& input, uint64_t offset, uint64_t length) {
+  return Write(input.data() + offset, static_cast<size_t>(length));
+}
+
 bool OutputFile::Flush() {
   if (failed_) return false;
   if (!buffer_.empty()) {

@@ -23,6 +23,7 @@
 //   empties the regular output written in place: no catchable end leaves a temporary behind.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -50,10 +51,17 @@ class OutputFile {
   // Starts the write: creates the temporary, or settles for writing in place where no
   // temporary can exist. False when the temporary cannot be created for another reason.
   bool Begin();
+  // Writes that go on where the last one ended, gathered before they reach the system: size
+  // bytes of data, or length bytes of input from offset.
   bool Write(const uint8_t* data, size_t size);
-  // Writes length bytes of input from offset, inside the system where it can copy between
-  // files without the bytes passing through this process.
   bool CopyFrom(const InputFile& input, uint64_t offset, uint64_t length);
+  // True when writes go to a regular file, the temporary or the output in place: then WriteAt
+  // and CopyFromAt write at any offset, in any order, from several threads at once, unbuffered;
+  // CopyFromAt copies inside the system where it can, without the bytes passing through this
+  // process. Use one way of writing or the other for an output, not both.
+  bool TakesWritesAtOffsets() const { return regular_; }
+  bool WriteAt(uint64_t at, const uint8_t* data, size_t size);
+  bool CopyFromAt(uint64_t at, const InputFile& input, uint64_t offset, uint64_t length);
   bool Commit();
   void Abandon();
   // After a Commit that could not replace the output: the temporary that holds the finished
@@ -76,7 +84,7 @@ class OutputFile {
   intptr_t temp_ = -1;    // the temporary, while it is open
   bool regular_ = false;
   bool begun_ = false;
-  bool failed_ = false;
+  std::atomic<bool> failed_{false};
   FileId id_;
   std::string target_;         // the file the output name leads to, links resolved
   std::string temporaryPath_;  // empty when writing in place

@@ -2,7 +2,10 @@
 // without a file.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "format/bytes.h"
@@ -10,19 +13,26 @@
 
 namespace testing_support {
 
+// With atOffsets it takes pieces anywhere, from several threads, as a file does; otherwise it
+// fails a piece that does not start where the one before it ended, as a stream would.
 class MemoryOutput : public bonesplice::MergeOutput {
  public:
-  explicit MemoryOutput(bonesplice::ByteView base) : base_(base) {}
+  explicit MemoryOutput(bonesplice::ByteView base, bool atOffsets = true)
+      : base_(base), atOffsets_(atOffsets) {}
   bool Begin() override {
     ++begun;
     return true;
   }
-  bool Write(const uint8_t* data, size_t size) override {
-    bytes.insert(bytes.end(), data, data + size);
+  bool TakesPiecesAtOffsets() const override { return atOffsets_; }
+  bool WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!atOffsets_ && offset != bytes.size()) return false;
+    if (bytes.size() < offset + size) bytes.resize(static_cast<size_t>(offset + size));
+    std::copy(data, data + size, bytes.begin() + static_cast<std::ptrdiff_t>(offset));
     return true;
   }
-  bool CopyFromBase(uint64_t offset, uint64_t length) override {
-    return Write(base_.data + offset, static_cast<size_t>(length));
+  bool CopyFromBaseAt(uint64_t offset, uint64_t baseOffset, uint64_t length) override {
+    return WriteAt(offset, base_.data + baseOffset, static_cast<size_t>(length));
   }
 
   std::vector<uint8_t> bytes;
@@ -30,6 +40,8 @@ class MemoryOutput : public bonesplice::MergeOutput {
 
  private:
   bonesplice::ByteView base_;
+  bool atOffsets_;
+  std::mutex mutex_;
 };
 
 }  // namespace testing_support

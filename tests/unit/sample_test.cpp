@@ -10,7 +10,7 @@
 #include <string>
 
 #include "format/bytes.h"
-#include "merge/entry_index.h"
+#include "merge/entry_hash.h"
 
 namespace {
 
@@ -177,14 +177,13 @@ TEST(SampleFile, SharesGiveExactCounts) {
 TEST(SampleFile, CollidingEntriesShareTheUnkeyedHashOnly) {
   const std::vector<glagen::Entry> entries = glagen::CollidingEntries(5, 2000);
   EXPECT_EQ(std::set<glagen::Entry>(entries.begin(), entries.end()).size(), entries.size());
-  bonesplice::EntryIndex unkeyed;
-  bonesplice::EntryIndex keyed;
-  keyed.SetKey({0x0123456789ABCDEFull, 0x5A5A5A5A5A5Aull});
+  bonesplice::EntryHash unkeyed(bonesplice::HashKey{});
+  bonesplice::EntryHash keyed({0x0123456789ABCDEFull, 0x5A5A5A5A5A5Aull});
   std::set<uint64_t> unkeyedHashes;
   std::set<uint64_t> keyedHashes;
   for (const glagen::Entry& entry : entries) {
-    unkeyedHashes.insert(unkeyed.Hash(entry.data()));
-    keyedHashes.insert(keyed.Hash(entry.data()));
+    unkeyedHashes.insert(unkeyed(entry.data()));
+    keyedHashes.insert(keyed(entry.data()));
   }
   EXPECT_EQ(unkeyedHashes.size(), 1u);
   EXPECT_GT(keyedHashes.size(), entries.size() / 2);
@@ -196,7 +195,7 @@ TEST(SampleFile, CollidingEntriesShareTheUnkeyedHashOnly) {
   options.repeatShare = 0.25;
   SampleFile file = GenerateSampleFile(options);
   std::set<uint64_t> fileHashes;
-  for (const glagen::Entry& entry : file.entries) fileHashes.insert(unkeyed.Hash(entry.data()));
+  for (const glagen::Entry& entry : file.entries) fileHashes.insert(unkeyed(entry.data()));
   EXPECT_EQ(fileHashes, unkeyedHashes);
   EXPECT_EQ(std::set<glagen::Entry>(file.entries.begin(), file.entries.end()).size(), 225u);
 }

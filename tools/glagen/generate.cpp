@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "glagen/random.h"
-#include "merge/entry_index.h"
+#include "merge/entry_hash.h"
 
 namespace glagen {
 namespace {
@@ -205,7 +205,7 @@ Entry RandomEntry(Random& random) {
   return entry;
 }
 
-// Entries whose hash under the entry index's public function is one value: with HashKey{} the
+// Entries whose hash under the entries' public hash function is one value: with HashKey{} the
 // hash is Fold(low * kMultiplierLow ^ (high + kAddend) * kMultiplierHigh) for low = bytes 0 to 7
 // and high = bytes 8 to 13, so for any high the one low that gives a chosen pre-fold value T is
 // (T ^ (high + kAddend) * kMultiplierHigh) times the inverse of kMultiplierLow.
@@ -219,10 +219,10 @@ class CollidingMaker {
 
   // The next entry; distinct from the earlier ones for the first 2^48 calls.
   Entry Next() {
-    using bonesplice::EntryIndex;
+    using bonesplice::EntryHash;
     const uint64_t high = nextHigh_ & kHighMask;
     nextHigh_ += kHighStep;
-    const uint64_t low = (target_ ^ ((high + EntryIndex::kAddend) * EntryIndex::kMultiplierHigh)) *
+    const uint64_t low = (target_ ^ ((high + EntryHash::kAddend) * EntryHash::kMultiplierHigh)) *
                          kInverseMultiplierLow;
     Entry entry;
     for (size_t i = 0; i < 8; ++i) entry[i] = static_cast<uint8_t>(low >> (8 * i));
@@ -236,8 +236,8 @@ class CollidingMaker {
   // Odd, so that successive highs run through all 2^48 values before one comes back.
   static constexpr uint64_t kHighStep = 0x9E3779B97F4Bull;
   static constexpr uint64_t kInverseMultiplierLow =
-      InverseOf(bonesplice::EntryIndex::kMultiplierLow);
-  static_assert(kInverseMultiplierLow * bonesplice::EntryIndex::kMultiplierLow == 1);
+      InverseOf(bonesplice::EntryHash::kMultiplierLow);
+  static_assert(kInverseMultiplierLow * bonesplice::EntryHash::kMultiplierLow == 1);
 
   uint64_t target_;
   uint64_t nextHigh_;

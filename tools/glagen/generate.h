@@ -35,7 +35,7 @@ struct GenerateOptions {
 SampleFile GenerateSampleFile(const GenerateOptions& options);
 
 // count distinct entries, deterministic from seed, that all have the same hash under the entry
-// index's public function (bonesplice::EntryIndex with HashKey{}): a flood of collisions for
+// index's public function (bonesplice::EntryHash with HashKey{}): a flood of collisions for
 // an index that used it unkeyed.
 std::vector<Entry> CollidingEntries(uint64_t seed, uint32_t count);
 

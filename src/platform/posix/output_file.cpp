@@ -95,15 +95,29 @@ bool OutputFile::WriteOut(const uint8_t* data, size_t size) {
   return true;
 }
 
-bool OutputFile::CopyFrom(const InputFile& input, uint64_t offset, uint64_t length) {
+bool OutputFile::WriteAt(uint64_t at, const uint8_t* data, size_t size) {
+  int fd = Descriptor(Destination());
+  while (size > 0 && !failed_) {
+    ssize_t written = pwrite(fd, data, size, static_cast<off_t>(at));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) failed_ = true;
+    if (written <= 0) break;
+    data += written;
+    at += static_cast<uint64_t>(written);
+    size -= static_cast<size_t>(written);
+  }
+  return !failed_;
+}
+
+bool OutputFile::CopyFromAt(uint64_t at, const InputFile& input, uint64_t offset, uint64_t length) {
 #ifdef __linux__
   // Inside the kernel: the bytes neither pass through this process nor count as its memory.
-  if (!Flush()) return false;
   off_t from = static_cast<off_t>(offset);
-  while (length > 0) {
+  off_t to = static_cast<off_t>(at);
+  while (length > 0 && !failed_) {
     size_t piece = static_cast<size_t>(std::min<uint64_t>(length, size_t{1} << 30));
     ssize_t copied = copy_file_range(Descriptor(input.handle()), &from, Descriptor(Destination()),
-                                     nullptr, piece, 0);
+                                     &to, piece, 0);
     if (copied < 0 && errno == EINTR) continue;
     // The file ends before the bytes its header promised: another program shortened it. The
     // rest is read from the mapping, whose guard notes the fault for the caller.
@@ -119,9 +133,10 @@ bool OutputFile::CopyFrom(const InputFile& input, uint64_t offset, uint64_t leng
     length -= static_cast<uint64_t>(copied);
   }
   offset = static_cast<uint64_t>(from);
-  if (length == 0) return true;
+  at = static_cast<uint64_t>(to);
+  if (length == 0) return !failed_;
 #endif
-  return Write(input.data() + offset, static_cast<size_t>(length));
+  return WriteAt(at, input.data() + offset, static_cast<size_t>(length));
 }
 
 void OutputFile::CloseTemporary() {

@@ -83,8 +83,24 @@ bool OutputFile::WriteOut(const uint8_t* data, size_t size) {
   return true;
 }
 
-bool OutputFile::CopyFrom(const InputFile& input, uint64_t offset, uint64_t length) {
-  return Write(input.data() + offset, static_cast<size_t>(length));
+bool OutputFile::WriteAt(uint64_t at, const uint8_t* data, size_t size) {
+  HANDLE handle = AsHandle(Destination());
+  while (size > 0 && !failed_) {
+    OVERLAPPED position{};  // the handle is not overlapped: the write completes here
+    position.Offset = static_cast<DWORD>(at);
+    position.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD piece = static_cast<DWORD>(std::min<size_t>(size, size_t{1} << 30));
+    DWORD written = 0;
+    if (!WriteFile(handle, data, piece, &written, &position) || written == 0) failed_ = true;
+    data += written;
+    at += written;
+    size -= written;
+  }
+  return !failed_;
+}
+
+bool OutputFile::CopyFromAt(uint64_t at, const InputFile& input, uint64_t offset, uint64_t length) {
+  return WriteAt(at, input.data() + offset, static_cast<size_t>(length));
 }
 
 void OutputFile::CloseTemporary() {
