@@ -129,7 +129,7 @@ std::optional<Failure> EmitMerge(const MergePlan& plan, const Resolution& resolu
   std::vector<std::vector<uint8_t>> scratch(workers.count());
   std::atomic<bool> failed{false};
   Turns turns;
-  workers.ForEach(pieces.size(), [&](size_t i, unsigned worker) {
+  auto writePiece = [&](size_t i, unsigned worker) {
     const Piece& piece = pieces[i];
     const uint8_t* bytes = piece.bytes;
     if (piece.from == Piece::From::kAppendedEntries) {
@@ -149,6 +149,15 @@ std::optional<Failure> EmitMerge(const MergePlan& plan, const Resolution& resolu
       turns.Stop();
     }
     if (!atOffsets) turns.Done();
+  };
+  workers.ForEach(pieces.size(), [&](size_t i, unsigned worker) {
+    try {
+      writePiece(i, worker);
+    } catch (...) {
+      failed = true;
+      turns.Stop();  // no piece waits for one that will never be written
+      throw;
+    }
   });
   if (failed) return OutputUnwritable{};
   return std::nullopt;
