@@ -14,6 +14,7 @@
 #include "format/header.h"
 #include "format/skeleton.h"
 #include "glagen/sample.h"
+#include "glagen/whole_file.h"
 
 namespace {
 
@@ -141,21 +142,6 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options& options)
   return std::nullopt;
 }
 
-std::optional<std::vector<uint8_t>> ReadFile(const std::string& path) {
-  std::FILE* stream = std::fopen(path.c_str(), "rb");
-  if (stream == nullptr) return std::nullopt;
-  std::vector<uint8_t> bytes;
-  uint8_t chunk[1 << 16];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, stream)) > 0) {
-    bytes.insert(bytes.end(), chunk, chunk + got);
-  }
-  bool failed = std::ferror(stream) != 0;
-  std::fclose(stream);
-  if (failed) return std::nullopt;
-  return bytes;
-}
-
 // Whether the file the options ask for stays below 4 GiB, checked before it is built.
 bool FitsFormat(const glagen::GenerateOptions& g, uint64_t bones, uint64_t skeletonBytes) {
   if (g.frames > 0 && bones > UINT32_MAX / g.frames) return false;
@@ -163,19 +149,6 @@ bool FitsFormat(const glagen::GenerateOptions& g, uint64_t bones, uint64_t skele
                   bonesplice::kFrameFieldSize * bones * g.frames +
                   uint64_t{bonesplice::kBoneDataEntrySize} * g.entries;
   return size <= UINT32_MAX;
-}
-
-bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::FILE* stream = std::fopen(path.c_str(), "wb");
-  if (stream == nullptr) return false;
-  bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
-  written = std::fclose(stream) == 0 && written;
-  if (!written) {
-    int error = errno;
-    std::remove(path.c_str());
-    errno = error;
-  }
-  return written;
 }
 
 }  // namespace
@@ -193,7 +166,7 @@ int main(int argc, char** argv) {
   uint64_t bones = g.bones;
   uint64_t skeletonBytes = bonesplice::kSkeletonBoneFixedSize * bones;
   if (!options.likePath.empty()) {
-    std::optional<std::vector<uint8_t>> bytes = ReadFile(options.likePath);
+    std::optional<std::vector<uint8_t>> bytes = glagen::ReadWholeFile(options.likePath);
     if (!bytes)
       return Fail("cannot read --like file " + options.likePath + ": " + std::strerror(errno));
     like = glagen::DecodeSampleFile(*bytes);
@@ -214,7 +187,7 @@ int main(int argc, char** argv) {
   }
 
   std::vector<uint8_t> bytes = glagen::EncodeSampleFile(glagen::GenerateSampleFile(g));
-  if (!WriteFile(options.output, bytes)) {
+  if (!glagen::WriteWholeFile(options.output, bytes)) {
     std::fprintf(stderr, "makegla: cannot write %s: %s\n", options.output.c_str(),
                  std::strerror(errno));
     return kWriteFailed;
