@@ -37,6 +37,11 @@ constexpr char kUsage[] =
     "  --shuffle       with --like: store the bones in a random order\n"
     "  --colliding     craft the entries that are neither shared nor repeats so that they all\n"
     "                  have one hash under the entry index's unkeyed hash function\n"
+    "  --first-use     frames name entries in first-use order, as exporters write them: read\n"
+    "                  in stored order, each frame field names the next entry not named yet\n"
+    "                  or repeats an earlier one, so entry k is first named after entries\n"
+    "                  0..k-1; all entries are named when frames x bones >= entries\n"
+    "                  (default: each index uniformly random)\n"
     "  --help          show this text\n"
     "\n"
     "Exit status: 0 written, 1 OUTPUT could not be written, 2 bad options or --like file.\n";
@@ -81,8 +86,11 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options& options)
       options.help = true;
       return std::nullopt;
     }
-    if (word == "--shuffle" || word == "--colliding") {
-      (word == "--shuffle" ? options.generate.shuffle : options.generate.colliding) = true;
+    if (word == "--shuffle" || word == "--colliding" || word == "--first-use") {
+      glagen::GenerateOptions& g = options.generate;
+      (word == "--shuffle"     ? g.shuffle
+       : word == "--colliding" ? g.colliding
+                               : g.firstUseOrder) = true;
       continue;
     }
     if (word.size() < 2 || word.compare(0, 2, "--") != 0) {
