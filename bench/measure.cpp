@@ -1,150 +1,93 @@
-#include "measure.h"
-
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <ctime>
-#include <utility>
+#include <filesystem>
+
+#include "bench.h"
+#include "format/header.h"
 
 namespace bonesplice::bench {
 namespace {
 
-// Writes all of text to fd, retrying short writes.
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
+uint64_t FileSize(const std::string& path) {
+  std::error_code error;
+  uint64_t size = std::filesystem::file_size(path, error);
+  return error ? 0 : size;
 }
 
-std::string ReadAll(int fd) {
-  std::string text;
-  char chunk[4096];
-  for (;;) {
-    ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(chunk, static_cast<size_t>(n));
-  }
-  return text;
+void Add(Figure& figure, const RunResult& run) {
+  figure.seconds.push_back(run.seconds);
+  figure.cpuSeconds.push_back(run.cpuSeconds);
+  figure.peakBytes = std::max(figure.peakBytes, run.peakBytes);
 }
 
-}  // namespace
-
-double Now() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-void Note(const std::string& text) {
-  std::fprintf(stderr, "%s\n", text.c_str());
-  std::fflush(stderr);
-}
-
-ProcessRun RunTimed(const std::string& program, const std::vector<std::string>& args,
-                    const std::string& dir, const std::string& input, const RunOptions& options) {
-  ProcessRun run;
-  std::vector<std::string> words;
-  words.push_back(program);
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-
-  int in[2];
-  if (pipe(in) != 0) return run;
-  std::fflush(nullptr);
-  double start = Now();
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(in[1]);
-    int devNull = open("/dev/null", O_WRONLY);
-    if (devNull < 0 || chdir(dir.c_str()) != 0) _exit(127);
-    int out = options.stdoutPath.empty()
-                  ? devNull
-                  : open(options.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0) _exit(127);
-    dup2(in[0], 0);
-    dup2(out, 1);
-    dup2(devNull, 2);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  close(in[0]);
-  if (pid < 0) {
-    close(in[1]);
-    return run;
-  }
-  // The name is short, so the pipe takes it whole before the program reads it.
-  WriteAll(in[1], input);
-  close(in[1]);
-  int status = 0;
-  rusage usage{};
-  pid_t waited;
-  if (options.timeoutSeconds > 0) {
-    // Polled, so that only runs with a limit pay for the checks.
-    const timespec pause{0, 1000000};
-    do {
-      waited = wait4(pid, &status, WNOHANG, &usage);
-      if (waited == 0 && Now() - start > options.timeoutSeconds && !run.timedOut) {
-        kill(pid, SIGKILL);
-        run.timedOut = true;
-      }
-      if (waited == 0) nanosleep(&pause, nullptr);
-    } while (waited == 0 || (waited < 0 && errno == EINTR));
-  } else {
-    do {
-      waited = wait4(pid, &status, 0, &usage);
-    } while (waited < 0 && errno == EINTR);
-  }
-  run.seconds = Now() - start;
-  if (waited != pid) return run;
-  run.exited = WIFEXITED(status);
-  run.status = run.exited ? WEXITSTATUS(status) : -1;
-  run.peakBytes = static_cast<uint64_t>(usage.ru_maxrss) * 1024;  // reported in KiB
-  for (const timeval& t : {usage.ru_utime, usage.ru_stime}) {
-    run.cpuSeconds += static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+// A helper run (generating, the floor, cat, cmp) that must exit with a status up to maxStatus.
+RunResult Helper(const Command& command, int maxStatus = 0) {
+  RunResult run = RunCommand(command);
+  if (!run.exited || run.status > maxStatus) {
+    throw BenchFailure(command.args[0] + " " + command.args[1] + " failed in " + command.dir);
   }
   return run;
 }
 
-std::optional<std::string> RunInChild(const std::function<std::string()>& work) {
-  int out[2];
-  if (pipe(out) != 0) return std::nullopt;
-  std::fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(out[0]);
-    std::string text = work();
-    std::fflush(nullptr);
-    _exit(WriteAll(out[1], text) ? 0 : 1);
-  }
-  close(out[1]);
-  if (pid < 0) {
-    close(out[0]);
-    return std::nullopt;
-  }
-  std::string text = ReadAll(out[0]);
-  close(out[0]);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-  return text;
+// One merge of base.gla and donor.gla in dir into out.gla, as a user runs it. False when the
+// earlier build was stopped at its time limit; any other failure fails the benchmark.
+bool Merge(const Settings& settings, const std::string& dir, Build build, Mode mode,
+           Threads threads, RunResult& run) {
+  Command command{{build == kNow ? settings.program : settings.before, "base.gla", "donor.gla"},
+                  dir,
+                  "out.gla\n"};
+  if (mode == kOpt) command.args.push_back("-o");
+  command.threads = std::to_string(threads == kOneThread ? 1 : settings.allThreads);
+  if (build == kBefore) command.cpuLimitSeconds = kBeforeCpuSeconds;
+  run = RunCommand(command);
+  if (run.exited && run.status == 1) return true;  // 1: a finished merge
+  if (build == kBefore && !run.exited) return false;
+  throw BenchFailure(command.args[0] + (mode == kOpt ? " -o" : "") +
+                     " did not finish the merge in " + dir);
 }
+
+// The warm-up round's check of out.gla: the first output of a mode is kept as check.gla and
+// gives the output's size; later ones must hold the same bytes.
+void CheckOutput(CaseResult& result, const std::string& dir, Mode mode) {
+  const std::string check = dir + "/check.gla";
+  if (!std::filesystem::exists(check)) {
+    std::filesystem::rename(dir + "/out.gla", check);
+    // The output is the base with the donor's frames but the first and the appended entries.
+    const uint64_t bytes = FileSize(check);
+    const uint64_t frameBytes = uint64_t{result.plan.frames - 1} * kBones * kFrameFieldSize;
+    const uint64_t appended = bytes - result.baseBytes - frameBytes;
+    if (bytes < result.baseBytes + frameBytes || appended % kBoneDataEntrySize != 0) {
+      throw BenchFailure("the output in " + dir +
+                         " is not the base with donor frames and entries appended");
+    }
+    result.outputBytes[mode] = bytes;
+    result.outputEntries[mode] = result.plan.entries + appended / kBoneDataEntrySize;
+    return;
+  }
+  RunResult run = Helper({{"cmp", "-s", "check.gla", "out.gla"}, dir}, 1);
+  ++result.compared[mode];
+  result.sameBytes[mode] = result.sameBytes[mode] && run.status == 0;
+}
+
+// The streaming floor and cat, each after a sync; their outputs removed.
+void RunFloors(const Settings& settings, const std::string& dir, CaseResult& result, bool timed) {
+  const std::string bytes = std::to_string(result.outputBytes[kPlain]);
+  sync();
+  RunResult floor =
+      Helper({{settings.self, "--floor", "base.gla", "donor.gla", "floor.gla", bytes}, dir});
+  std::remove((dir + "/floor.gla").c_str());
+  sync();
+  RunResult cat = Helper({{"cat", "base.gla", "donor.gla"}, dir, "", "cat.gla"});
+  std::remove((dir + "/cat.gla").c_str());
+  if (timed) {
+    Add(result.floor, floor);
+    Add(result.cat, cat);
+  }
+}
+
+}  // namespace
 
 double Median(std::vector<double> values) {
   if (values.empty()) return 0;
@@ -153,35 +96,42 @@ double Median(std::vector<double> values) {
   return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-uint64_t Max(const std::vector<uint64_t>& values) {
-  return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
-}
+CaseResult RunCase(const Settings& settings, const CasePlan& plan, const std::string& dir) {
+  CaseResult result;
+  result.plan = plan;
+  const double start = Now();
+  Helper({{settings.self, "--generate", plan.id, dir}, ".", "", "", "", /*showErrors=*/true});
+  result.baseBytes = FileSize(dir + "/base.gla");
+  result.donorBytes = FileSize(dir + "/donor.gla");
+  Note("  generated in %.1f s", Now() - start);
 
-std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
-  std::optional<uint64_t> size = FileSize(path);
-  if (!size) return std::nullopt;
-  std::FILE* stream = std::fopen(path.c_str(), "rb");
-  if (stream == nullptr) return std::nullopt;
-  std::vector<uint8_t> bytes(static_cast<size_t>(*size));
-  bool ok = bytes.empty() || std::fread(bytes.data(), 1, bytes.size(), stream) == bytes.size();
-  std::fclose(stream);
-  if (!ok) return std::nullopt;
-  return bytes;
-}
-
-bool WriteFileSynced(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::FILE* stream = std::fopen(path.c_str(), "wb");
-  if (stream == nullptr) return false;
-  bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
-  ok = std::fflush(stream) == 0 && ok;
-  ok = fsync(fileno(stream)) == 0 && ok;
-  return std::fclose(stream) == 0 && ok;
-}
-
-std::optional<uint64_t> FileSize(const std::string& path) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) return std::nullopt;
-  return static_cast<uint64_t>(info.st_size);
+  const std::vector<Mode> modes =
+      plan.flood ? std::vector<Mode>{kOpt} : std::vector<Mode>{kPlain, kOpt};
+  int rounds = settings.reps;
+  // Round -1 is the untimed warm-up, which also checks the outputs.
+  for (int round = -1; round < rounds; ++round) {
+    for (Mode mode : modes) {
+      for (Build build : {kNow, kBefore}) {
+        if (build == kBefore && (settings.before.empty() || round >= kBeforeReps)) continue;
+        for (Threads threads : {kOneThread, kAllThreads}) {
+          Figure& figure = result.merges[build][mode][threads];
+          if (figure.stopped) continue;
+          sync();  // so that no run pays for the write-back of an earlier one's output
+          RunResult run;
+          figure.stopped = !Merge(settings, dir, build, mode, threads, run);
+          if (round < 0 && !figure.stopped) CheckOutput(result, dir, mode);
+          if (round >= 0 && !figure.stopped) Add(figure, run);
+          std::remove((dir + "/out.gla").c_str());
+        }
+      }
+      if (round < 0) std::remove((dir + "/check.gla").c_str());
+    }
+    if (round < 0 && result.outputBytes[kPlain] < kShortRunBytes) rounds *= kShortRunFactor;
+    if (!plan.flood) RunFloors(settings, dir, result, round >= 0);
+  }
+  std::remove((dir + "/base.gla").c_str());
+  std::remove((dir + "/donor.gla").c_str());
+  return result;
 }
 
 }  // namespace bonesplice::bench

@@ -14,6 +14,7 @@
 #include "format/header.h"
 #include "format/skeleton.h"
 #include "glagen/sample.h"
+#include "glagen/whole_file.h"
 
 namespace {
 
@@ -36,6 +37,11 @@ constexpr char kUsage[] =
     "  --shuffle       with --like: store the bones in a random order\n"
     "  --colliding     craft the entries that are neither shared nor repeats so that they all\n"
     "                  have one hash under the unkeyed entry hash (HashKey{})\n"
+    "  --first-use     frames name entries in first-use order, as exporters write them: read\n"
+    "                  in stored order, each frame field names the next entry not named yet\n"
+    "                  or repeats an earlier one, so entry k is first named after entries\n"
+    "                  0..k-1; all entries are named when frames x bones >= entries\n"
+    "                  (default: each index uniformly random)\n"
     "  --help          show this text\n"
     "\n"
     "Exit status: 0 written, 1 OUTPUT could not be written, 2 bad options or --like file.\n";
@@ -80,8 +86,11 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options& options)
       options.help = true;
       return std::nullopt;
     }
-    if (word == "--shuffle" || word == "--colliding") {
-      (word == "--shuffle" ? options.generate.shuffle : options.generate.colliding) = true;
+    if (word == "--shuffle" || word == "--colliding" || word == "--first-use") {
+      glagen::GenerateOptions& g = options.generate;
+      (word == "--shuffle"     ? g.shuffle
+       : word == "--colliding" ? g.colliding
+                               : g.firstUseOrder) = true;
       continue;
     }
     if (word.size() < 2 || word.compare(0, 2, "--") != 0) {
@@ -141,21 +150,6 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options& options)
   return std::nullopt;
 }
 
-std::optional<std::vector<uint8_t>> ReadFile(const std::string& path) {
-  std::FILE* stream = std::fopen(path.c_str(), "rb");
-  if (stream == nullptr) return std::nullopt;
-  std::vector<uint8_t> bytes;
-  uint8_t chunk[1 << 16];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, stream)) > 0) {
-    bytes.insert(bytes.end(), chunk, chunk + got);
-  }
-  bool failed = std::ferror(stream) != 0;
-  std::fclose(stream);
-  if (failed) return std::nullopt;
-  return bytes;
-}
-
 // Whether the file the options ask for stays below 4 GiB, checked before it is built.
 bool FitsFormat(const glagen::GenerateOptions& g, uint64_t bones, uint64_t skeletonBytes) {
   if (g.frames > 0 && bones > UINT32_MAX / g.frames) return false;
@@ -163,19 +157,6 @@ bool FitsFormat(const glagen::GenerateOptions& g, uint64_t bones, uint64_t skele
                   bonesplice::kFrameFieldSize * bones * g.frames +
                   uint64_t{bonesplice::kBoneDataEntrySize} * g.entries;
   return size <= UINT32_MAX;
-}
-
-bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::FILE* stream = std::fopen(path.c_str(), "wb");
-  if (stream == nullptr) return false;
-  bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
-  written = std::fclose(stream) == 0 && written;
-  if (!written) {
-    int error = errno;
-    std::remove(path.c_str());
-    errno = error;
-  }
-  return written;
 }
 
 }  // namespace
@@ -193,7 +174,7 @@ int main(int argc, char** argv) {
   uint64_t bones = g.bones;
   uint64_t skeletonBytes = bonesplice::kSkeletonBoneFixedSize * bones;
   if (!options.likePath.empty()) {
-    std::optional<std::vector<uint8_t>> bytes = ReadFile(options.likePath);
+    std::optional<std::vector<uint8_t>> bytes = glagen::ReadWholeFile(options.likePath);
     if (!bytes)
       return Fail("cannot read --like file " + options.likePath + ": " + std::strerror(errno));
     like = glagen::DecodeSampleFile(*bytes);
@@ -214,7 +195,7 @@ int main(int argc, char** argv) {
   }
 
   std::vector<uint8_t> bytes = glagen::EncodeSampleFile(glagen::GenerateSampleFile(g));
-  if (!WriteFile(options.output, bytes)) {
+  if (!glagen::WriteWholeFile(options.output, bytes)) {
     std::fprintf(stderr, "makegla: cannot write %s: %s\n", options.output.c_str(),
                  std::strerror(errno));
     return kWriteFailed;

@@ -200,4 +200,32 @@ TEST(SampleFile, CollidingEntriesShareTheUnkeyedHashOnly) {
   EXPECT_EQ(std::set<glagen::Entry>(file.entries.begin(), file.entries.end()).size(), 225u);
 }
 
+// In first-use order each field names either the next entry not named yet or an earlier one,
+// every entry is named when there are enough fields, and only the frames differ.
+TEST(SampleFile, FirstUseOrderNamesEachEntryAfterTheOnesBefore) {
+  for (uint32_t frames : {12u, 30u}) {  // 240 fields for 300 entries, then 600
+    GenerateOptions options = Small(6);
+    options.frames = frames;
+    options.firstUseOrder = true;
+    SampleFile file = GenerateSampleFile(options);
+    uint32_t named = 0;
+    size_t repeats = 0;
+    for (const std::vector<uint32_t>& frame : file.frames) {
+      for (uint32_t index : frame) {
+        ASSERT_LE(index, named);
+        if (index == named) {
+          ++named;
+        } else {
+          ++repeats;
+        }
+      }
+    }
+    EXPECT_EQ(named, std::min(frames * options.bones, options.entries)) << frames;
+    EXPECT_EQ(repeats, frames * options.bones - named) << frames;
+    EXPECT_EQ(EncodeSampleFile(file), EncodeSampleFile(GenerateSampleFile(options)));
+    options.firstUseOrder = false;
+    EXPECT_EQ(GenerateSampleFile(options).entries, file.entries);
+  }
+}
+
 }  // namespace

@@ -310,6 +310,23 @@ std::vector<Entry> GenerateEntries(const GenerateOptions& options, uint32_t coun
   return entries;
 }
 
+// Frame indices in first-use order: of the fields still to fill, exactly as many as there are
+// entries not named yet introduce one (selection sampling); the others repeat a named entry.
+void FirstUseIndices(Random& random, uint32_t entryCount,
+                     std::vector<std::vector<uint32_t>>& frames) {
+  uint64_t fieldsLeft = 0;
+  for (const std::vector<uint32_t>& frame : frames) fieldsLeft += frame.size();
+  uint32_t named = 0;
+  for (std::vector<uint32_t>& frame : frames) {
+    for (uint32_t& index : frame) {
+      bool introduce =
+          named == 0 || (named < entryCount && random.Below(fieldsLeft) < entryCount - named);
+      index = introduce ? named++ : random.Below32(named);
+      --fieldsLeft;
+    }
+  }
+}
+
 }  // namespace
 
 SampleFile GenerateSampleFile(const GenerateOptions& options) {
@@ -329,9 +346,12 @@ SampleFile GenerateSampleFile(const GenerateOptions& options) {
   file.entries = GenerateEntries(options, entryCount);
 
   Random random = StreamOf(options.seed, Stream::kFrames);
-  file.frames.resize(options.frames);
+  file.frames.assign(options.frames, std::vector<uint32_t>(boneCount));
+  if (options.firstUseOrder) {
+    FirstUseIndices(random, entryCount, file.frames);
+    return file;
+  }
   for (std::vector<uint32_t>& frame : file.frames) {
-    frame.resize(boneCount);
     for (uint32_t& index : frame) index = random.Below32(entryCount);
   }
   return file;

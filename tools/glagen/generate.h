@@ -24,6 +24,13 @@ struct GenerateOptions {
   // The entries that are neither shared nor repeats are CollidingEntries of the seed instead of
   // random ones.
   bool colliding = false;
+  // The frames name the entries in first-use order, as exporters write files: walking the
+  // fields of the frames in stored order (frame by frame, each frame's fields as stored), each
+  // field either names the next entry not named yet or repeats an entry named earlier, so that
+  // entry k is first named after entries 0 .. k-1. Every entry is named by the end when the
+  // frames hold at least as many fields as there are entries. Without it every index is
+  // uniform over the entries.
+  bool firstUseOrder = false;
 };
 
 // A valid file, deterministic from the options (same options => same bytes, on any host).
