@@ -15,9 +15,9 @@ namespace bonesplice {
 namespace {
 
 // The largest piece: big enough that a write costs little per byte, small enough that pieces
-// spread over the threads and a gathered one stays in the processor's cache.
+// spread over the threads. Gathered entries go in smaller pieces, which stay in the cache.
 constexpr uint64_t kPieceBytes = uint64_t{1} << 20;
-constexpr size_t kEntriesPerPiece = kPieceBytes / kBoneDataEntrySize;
+constexpr size_t kEntriesPerPiece = (uint64_t{64} << 10) / kBoneDataEntrySize;
 constexpr size_t kGatherAhead = 32;
 
 // One piece of the output: length bytes at offset, from memory, from the base file, or

@@ -100,7 +100,8 @@ std::optional<Failure> ResolveMerge(const MergePlan& plan, ByteView base, ByteVi
   // Frame 0 is left out: appended frame i is donor frame i + 1.
   const size_t frameBytes = static_cast<size_t>(plan.donor.frameBytes);
   const uint64_t toAppend = donorHeader.frameCount - uint64_t{1};
-  Table<uint8_t> appendedFrames(static_cast<size_t>(toAppend * frameBytes));
+  Table<uint8_t> appendedFrames(static_cast<size_t>(toAppend * frameBytes),
+                                Table<uint8_t>::Use::kInOrder);
   AppendedFrames frames{appendedFrames.data(), toAppend, donorHeader.boneCount, frameBytes};
   workers.ForEach((toAppend + kFramesPerPart - 1) / kFramesPerPart, [&](size_t part, unsigned) {
     uint64_t first = part * kFramesPerPart;

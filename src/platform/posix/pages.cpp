@@ -22,8 +22,8 @@ void* ReserveAligned(size_t length, int prot) {
   return reinterpret_cast<void*>(aligned);
 }
 
-void* AllocatePages(size_t bytes) {
-  if (bytes < kLargePage) {
+void* AllocatePages(size_t bytes, bool scattered) {
+  if (!scattered || bytes < kLargePage) {
     void* memory = mmap(nullptr, bytes == 0 ? 1 : bytes, PROT_READ | PROT_WRITE,
                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return memory == MAP_FAILED ? nullptr : memory;
@@ -38,9 +38,10 @@ void* AllocatePages(size_t bytes) {
   return memory;
 }
 
-void FreePages(void* memory, size_t bytes) {
+void FreePages(void* memory, size_t bytes, bool scattered) {
   if (memory == nullptr) return;
-  munmap(memory, bytes < kLargePage ? (bytes == 0 ? 1 : bytes) : RoundUp(bytes, kLargePage));
+  bool large = scattered && bytes >= kLargePage;
+  munmap(memory, large ? RoundUp(bytes, kLargePage) : (bytes == 0 ? 1 : bytes));
 }
 
 }  // namespace bonesplice::platform

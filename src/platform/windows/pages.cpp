@@ -4,12 +4,12 @@
 
 namespace bonesplice::platform {
 
-void* AllocatePages(size_t bytes) {
+void* AllocatePages(size_t bytes, bool) {
   if (bytes == 0) bytes = 1;
   return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 }
 
-void FreePages(void* memory, size_t) {
+void FreePages(void* memory, size_t, bool) {
   if (memory != nullptr) VirtualFree(memory, 0, MEM_RELEASE);
 }
 
