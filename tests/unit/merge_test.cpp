@@ -25,6 +25,8 @@ using bonesplice::Damage;
 using bonesplice::FileDamaged;
 using bonesplice::FileRole;
 using Bytes = std::vector<uint8_t>;
+constexpr FileRole kBase = FileRole::kBase;
+constexpr FileRole kDonor = FileRole::kDonor;
 
 glagen::Entry Entry(uint8_t seed) {
   glagen::Entry entry;
@@ -170,34 +172,17 @@ TEST(Merge, FilesOfOddShapesMatchTheReference) {
   EditHeader(noEntries, [](AnimHeader& h) { h.eofOffset = h.boneArrayOffset; });
   ExpectReferenceOutput(noEntries, donor);
 
-  // Six filler bytes before the skeleton, eight before the frames, five before the bone array.
-  // The filler before the frames belongs to the skeleton block and is kept; the other gaps are
-  // in no block, and the output's offsets describe the output without them.
-  auto gap = [](Bytes& bytes, size_t at, size_t count, uint8_t fill) {
-    bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at), count, fill);
-  };
+  // Filler before the skeleton, the frames and the bone array: the filler before the frames
+  // belongs to the skeleton block and is kept; the output's offsets describe the output.
   Bytes gapped = sound;
-  gap(gapped, header.boneArrayOffset, 5, 0xDD);
-  gap(gapped, header.frameArrayOffset, 8, 0xEE);
-  gap(gapped, header.skeletonInfoOffset, 6, 0xCC);
-  EditHeader(gapped, [&](AnimHeader& h) {
-    h.skeletonInfoOffset += 6;
-    h.frameArrayOffset += 14;
-    h.boneArrayOffset += 19;
-    h.eofOffset = static_cast<uint32_t>(gapped.size());
-  });
-  Bytes withFiller = sound;
-  gap(withFiller, header.frameArrayOffset, 8, 0xEE);
-  EditHeader(withFiller, [&](AnimHeader& h) {
-    h.frameArrayOffset += 8;
-    h.boneArrayOffset += 8;
-    h.eofOffset = static_cast<uint32_t>(withFiller.size());
-  });
-  for (const MergeMode& mode : MergeModes()) {
-    MemoryMerge merge = MergeInMemory(ViewOf(gapped), ViewOf(donor), mode);
-    EXPECT_EQ(merge.bytes, reference::ReferenceMerge(withFiller, donor, mode.optimize));
-    EXPECT_EQ(HeaderOf(merge.bytes).skeletonInfoOffset, header.skeletonInfoOffset);
+  for (uint32_t at : {header.boneArrayOffset, header.frameArrayOffset, header.skeletonInfoOffset}) {
+    gapped.insert(gapped.begin() + at, 5, 0xEE);
   }
+  EditHeader(gapped, [&](AnimHeader& h) {
+    h.skeletonInfoOffset += 5, h.frameArrayOffset += 10, h.boneArrayOffset += 15;
+    h.eofOffset += 15;
+  });
+  ExpectReferenceOutput(gapped, donor);
 }
 
 // Bones are matched by exact name, the first donor bone of a name winning; two base bones of one
@@ -235,137 +220,100 @@ TEST(Merge, BonesAreMatchedByTheirExactNames) {
   }
 }
 
-// Each refusal, as its kind and details, with nothing written to the output.
+// A change made to a sound pair: to its base, its donor or both.
+using Change = std::function<void(Bytes& base, Bytes& donor)>;
+using HeaderEdit = std::function<void(AnimHeader&)>;
+Change Base(const HeaderEdit& edit) {
+  return [edit](Bytes& base, Bytes&) { EditHeader(base, edit); };
+}
+Change Donor(const HeaderEdit& edit) {
+  return [edit](Bytes&, Bytes& donor) { EditHeader(donor, edit); };
+}
+Change Both(const HeaderEdit& edit) {
+  return [edit](Bytes& base, Bytes& donor) { EditHeader(base, edit), EditHeader(donor, edit); };
+}
+
+// Each refusal, as its kind and details, with nothing written to the output. The files have
+// three bones, the donor 5 frames and 20 entries.
 TEST(Merge, RefusalsNameTheFirstProblemAndWriteNothing) {
   glagen::SampleFile baseFile = Generate(20, 3, 4, 20, "base");
   glagen::SampleFile donorFile = Generate(21, 3, 5, 20, "donor", &baseFile, 0.3, true);
-  auto edit = [](Bytes& file, const std::function<void(AnimHeader&)>& change) {
-    EditHeader(file, change);
-  };
-  auto damaged = [](FileRole file, Damage damage) -> bonesplice::Failure {
-    return FileDamaged{file, damage};
-  };
-  const FileRole kBase = FileRole::kBase;
-  const FileRole kDonor = FileRole::kDonor;
+  auto base = [](Damage damage) -> bonesplice::Failure { return FileDamaged{kBase, damage}; };
+  auto donor = [](Damage damage) -> bonesplice::Failure { return FileDamaged{kDonor, damage}; };
   struct Case {
     const char* label;
-    std::function<void(Bytes& base, Bytes& donor)> damage;
+    Change change;
     bonesplice::Failure failure;
   };
   const Case cases[] = {
-      {"empty base", [](Bytes& base, Bytes&) { base.clear(); },
+      {"empty base", [](Bytes& b, Bytes&) { b.clear(); },
        bonesplice::HeadersRefused{bonesplice::HeaderCheck::kBaseNotAnimation}},
-      {"donor of three bytes", [](Bytes&, Bytes& donor) { donor.resize(3); },
-       bonesplice::HeadersRefused{bonesplice::HeaderCheck::kDonorNotAnimation}},
-      {"base ending before its bone count", [](Bytes& base, Bytes&) { base.resize(60); },
+      {"base cut before its bone count", [](Bytes& b, Bytes&) { b.resize(60); },
        bonesplice::HeadersRefused{bonesplice::HeaderCheck::kBoneCountsDiffer}},
-      {"both cut inside their headers",
-       [](Bytes& base, Bytes& donor) { base.resize(60), donor.resize(60); },
-       damaged(kBase, Damage::kEndsInHeader)},
-      {"donor ending in its last header field", [](Bytes&, Bytes& donor) { donor.resize(99); },
-       damaged(kDonor, Damage::kEndsInHeader)},
-      {"base offset table past the end",
-       [&](Bytes& base, Bytes& donor) {
-         for (Bytes* file : {&base, &donor})
-           edit(*file, [](AnimHeader& h) { h.boneCount = 0x40000000u; });
-       },
-       damaged(kBase, Damage::kOffsetTablePastEnd)},
-      {"base skeleton after its frames",
-       [&](Bytes& base, Bytes&) {
-         edit(base, [](AnimHeader& h) { h.skeletonInfoOffset = h.frameArrayOffset + 1; });
-       },
-       damaged(kBase, Damage::kSkeletonAfterFrames)},
-      {"base skeleton inside the bone offset table",
-       [&](Bytes& base, Bytes&) { edit(base, [](AnimHeader& h) { h.skeletonInfoOffset -= 4; }); },
-       damaged(kBase, Damage::kSkeletonOutsideBlock)},
-      {"base cut right after its offset table",
-       [](Bytes& base, Bytes&) { base.resize(HeaderOf(base).skeletonInfoOffset); },
-       damaged(kBase, Damage::kFramesPastEnd)},
-      {"base frames past the end",
-       [&](Bytes& base, Bytes&) { edit(base, [](AnimHeader& h) { h.frameCount = 0xFFFFFFFFu; }); },
-       damaged(kBase, Damage::kFramesPastEnd)},
-      {"base bone array offset after its end",
-       [&](Bytes& base, Bytes&) {
-         edit(base, [](AnimHeader& h) { h.boneArrayOffset = h.eofOffset + 14; });
-       },
-       damaged(kBase, Damage::kBoneArrayAfterEnd)},
-      {"base one byte short", [](Bytes& base, Bytes&) { base.pop_back(); },
-       damaged(kBase, Damage::kBoneArrayPastEnd)},
-      {"base bone array of partial entries",
-       [&](Bytes& base, Bytes&) { edit(base, [](AnimHeader& h) { ++h.boneArrayOffset; }); },
-       damaged(kBase, Damage::kBoneArrayPartialEntry)},
-      {"donor without frames",
-       [&](Bytes&, Bytes& donor) { edit(donor, [](AnimHeader& h) { h.frameCount = 0; }); },
+      {"both cut in their headers", [](Bytes& b, Bytes& d) { b.resize(60), d.resize(60); },
+       base(Damage::kEndsInHeader)},
+      {"donor cut in its last header field", [](Bytes&, Bytes& d) { d.resize(99); },
+       donor(Damage::kEndsInHeader)},
+      {"offset table past the end", Both([](AnimHeader& h) { h.boneCount = 0x40000000u; }),
+       base(Damage::kOffsetTablePastEnd)},
+      {"skeleton after the frames",
+       Base([](AnimHeader& h) { h.skeletonInfoOffset = h.frameArrayOffset + 1; }),
+       base(Damage::kSkeletonAfterFrames)},
+      {"skeleton in the offset table", Base([](AnimHeader& h) { h.skeletonInfoOffset -= 4; }),
+       base(Damage::kSkeletonOutsideBlock)},
+      {"base frames past the end", Base([](AnimHeader& h) { h.frameCount = 0xFFFFFFFFu; }),
+       base(Damage::kFramesPastEnd)},
+      {"base bone array after its end",
+       Base([](AnimHeader& h) { h.boneArrayOffset = h.eofOffset + 14; }),
+       base(Damage::kBoneArrayAfterEnd)},
+      {"base one byte short", [](Bytes& b, Bytes&) { b.pop_back(); },
+       base(Damage::kBoneArrayPastEnd)},
+      {"base bone array of partial entries", Base([](AnimHeader& h) { ++h.boneArrayOffset; }),
+       base(Damage::kBoneArrayPartialEntry)},
+      {"donor without frames", Donor([](AnimHeader& h) { h.frameCount = 0; }),
        bonesplice::NoDonorFrames{}},
       {"donor frames one past the end",
-       [&](Bytes&, Bytes& donor) {
-         edit(donor, [&](AnimHeader& h) {
-           h.frameCount = static_cast<uint32_t>((donor.size() - h.frameArrayOffset) / 9 + 1);
-         });
-       },
-       damaged(kDonor, Damage::kFramesPastEnd)},
-      {"donor bone array offset after its end",
-       [&](Bytes&, Bytes& donor) {
-         edit(donor, [](AnimHeader& h) { h.boneArrayOffset = h.eofOffset + 1; });
-       },
-       damaged(kDonor, Damage::kBoneArrayAfterEnd)},
-      {"donor bone array past the end",
-       [&](Bytes&, Bytes& donor) {
-         edit(donor, [&](AnimHeader& h) { h.eofOffset = static_cast<uint32_t>(donor.size() + 1); });
-       },
-       damaged(kDonor, Damage::kBoneArrayPastEnd)},
+       Donor([](AnimHeader& h) { h.frameCount = (h.eofOffset - h.frameArrayOffset) / 9 + 1; }),
+       donor(Damage::kFramesPastEnd)},
+      {"donor bone array after its end",
+       Donor([](AnimHeader& h) { h.boneArrayOffset = h.eofOffset + 1; }),
+       donor(Damage::kBoneArrayAfterEnd)},
+      {"donor bone array past the end", Donor([](AnimHeader& h) { ++h.eofOffset; }),
+       donor(Damage::kBoneArrayPastEnd)},
       {"no bones",
-       [&](Bytes& base, Bytes& donor) {
-         for (Bytes* file : {&base, &donor}) {
-           edit(*file, [](AnimHeader& h) {
-             h.boneCount = 0;
-             h.skeletonInfoOffset = h.frameArrayOffset = 100;
-           });
-         }
-       },
+       Both([](AnimHeader& h) { h.boneCount = 0, h.skeletonInfoOffset = h.frameArrayOffset; }),
        bonesplice::NoBones{}},
-      {"base skeleton ends early",
-       // The last bone claims more children than the rest of the file holds.
-       [](Bytes& base, Bytes&) {
-         bonesplice::StoreU32(&base[HeaderOf(base).frameArrayOffset - 4], 0x7FFFFFFF);
+      {"base skeleton ends early",  // its last bone claims more children than the file holds
+       [](Bytes& b, Bytes&) {
+         bonesplice::StoreU32(&b[HeaderOf(b).frameArrayOffset - 4], 0x7FFFFFFF);
        },
-       damaged(kBase, Damage::kSkeletonShort)},
-      {"base skeleton running one byte into its frames",
-       [&](Bytes& base, Bytes&) { edit(base, [](AnimHeader& h) { h.frameArrayOffset -= 1; }); },
-       damaged(kBase, Damage::kSkeletonOutsideBlock)},
+       base(Damage::kSkeletonShort)},
+      {"base skeleton one byte into the frames", Base([](AnimHeader& h) { --h.frameArrayOffset; }),
+       base(Damage::kSkeletonOutsideBlock)},
       {"donor skeleton ends early",
-       [&](Bytes&, Bytes& donor) {
-         edit(donor, [&](AnimHeader& h) {
-           h.skeletonInfoOffset = static_cast<uint32_t>(donor.size() - 10);
-         });
-       },
-       damaged(kDonor, Damage::kSkeletonShort)},
+       Donor([](AnimHeader& h) { h.skeletonInfoOffset = h.eofOffset - 10; }),
+       donor(Damage::kSkeletonShort)},
       {"base bone missing from the donor",
-       [](Bytes&, Bytes& donor) { donor[HeaderOf(donor).skeletonInfoOffset] = 'Q'; },
+       [](Bytes&, Bytes& d) { d[HeaderOf(d).skeletonInfoOffset] = 'Q'; },
        bonesplice::MissingBone{donorFile.bones[0].name}},
-      {"donor frame naming a missing entry",
-       [](Bytes&, Bytes& donor) {
-         AnimHeader h = HeaderOf(donor);
-         bonesplice::StoreU24(&donor[h.frameArrayOffset + 2 * 3 * 3 + 3], 20);  // frame 2, field 1
-       },
+      {"frame 2 naming a missing entry",
+       [](Bytes&, Bytes& d) { bonesplice::StoreU24(&d[HeaderOf(d).frameArrayOffset + 21], 20); },
        bonesplice::BadFrameIndex{2, 20, 20}},
-      {"donor frame naming a partial entry",
-       // Five bytes after the last whole entry do not make another one.
-       [](Bytes&, Bytes& donor) {
-         AnimHeader h = HeaderOf(donor);
-         donor.insert(donor.end(), 5, 0xAB);
-         EditHeader(donor, [](AnimHeader& edited) { edited.eofOffset += 5; });
-         bonesplice::StoreU24(&donor[h.frameArrayOffset + 3 * 3 * 3], 20);  // frame 3, field 0
+      {"frame 3 naming five stray bytes after the last entry",
+       [](Bytes&, Bytes& d) {
+         bonesplice::StoreU24(&d[HeaderOf(d).frameArrayOffset + 27], 20);
+         d.insert(d.end(), 5, 0xAB);
+         EditHeader(d, [](AnimHeader& h) { h.eofOffset += 5; });
        },
        bonesplice::BadFrameIndex{3, 20, 20}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    Bytes base = glagen::EncodeSampleFile(baseFile);
-    Bytes donor = glagen::EncodeSampleFile(donorFile);
-    c.damage(base, donor);
+    Bytes baseBytes = glagen::EncodeSampleFile(baseFile);
+    Bytes donorBytes = glagen::EncodeSampleFile(donorFile);
+    c.change(baseBytes, donorBytes);
     for (const MergeMode& mode : MergeModes()) {
-      MemoryMerge merge = MergeInMemory(ViewOf(base), ViewOf(donor), mode);
+      MemoryMerge merge = MergeInMemory(ViewOf(baseBytes), ViewOf(donorBytes), mode);
       EXPECT_EQ(Outcome(merge.failure), Outcome(c.failure)) << NameOf(mode);
       EXPECT_EQ(merge.begun, 0);
     }
@@ -392,51 +340,33 @@ TEST(Merge, ADamagedFrameStopsTheMergeAfterTheFramesBeforeIt) {
 }
 
 // The limits of the format: at most 2^24 entries, base entries included, and 4 GiB. The bases
-// are as large as the limits, but only the pages of their first blocks are ever touched; "-o"
-// would index all of their entries, so they run in plain mode.
+// are as large as the limits, but only the pages of their first blocks are ever touched. Only
+// Check and Resolve run: the output would be the base's blocks, copied. "-o" would index all of
+// the base entries, so these run in plain mode.
 TEST(Merge, OutputsPastTheFormatsLimitsAreRefused) {
   constexpr uint64_t kIndexLimit = bonesplice::kMaxBoneDataEntries;
-  constexpr uint64_t kFourGiB = uint64_t{1} << 32;
-  auto Frames = [](size_t count) { return std::vector<std::vector<uint32_t>>(count, {0, 0}); };
+  constexpr uint64_t kGap = (uint64_t{1} << 32) - 490;  // leaves the base 32 bytes short of 4 GiB
   const Bytes sample = glagen::EncodeSampleFile(FileOf({"pelvis", "spine"}, {{0, 0}}, {}));
   struct Case {
     const char* label;
-    uint64_t baseEntries;  // zero entries in the base's bone array
+    uint64_t baseEntries;  // zero entries in the base's bone array, which starts at 458
     uint64_t gap;          // zero bytes added to the base's skeleton block
-    std::vector<std::vector<uint32_t>> donorFrames;
+    uint32_t donorFrames;  // frame f > 0 uses entry min(f - 1, newEntries - 1)
+    uint32_t newEntries;
     std::optional<bonesplice::Failure> failure;
     uint32_t framesReported;
     uint64_t outputSize;  // when merged
   };
-  // The base's blocks end at 458 when empty; a gap of kFourGiB - 490 leaves 32 bytes to 4 GiB.
+  const bonesplice::TooLarge tooLarge;
   const Case cases[] = {
-      {"as many base entries as a 24-bit index names",
-       kIndexLimit,
-       0,
-       {{0, 0}},
-       {},
-       0,
-       458 + 14 * kIndexLimit},
-      {"one base entry more", kIndexLimit + 1, 0, {{0, 0}}, bonesplice::TooLarge{}, 0, 0},
-      {"the last index appended",
-       kIndexLimit - 1,
-       0,
-       {{0, 0}, {0, 0}},
-       {},
-       1,
-       464 + 14 * kIndexLimit},
-      {"an index past 24 bits appended",
-       kIndexLimit - 2,
-       0,
-       {{0, 0}, {0, 0}, {1, 1}, {2, 2}},
-       bonesplice::TooLarge{},
-       2,
-       0},
-      {"an output of 4 GiB less 6 bytes", 0, kFourGiB - 490, Frames(3), {}, 2, kFourGiB - 6},
-      // Its frames fit, its appended entry does not: known only once every frame is resolved.
-      {"an output of 4 GiB", 0, kFourGiB - 490, Frames(4), bonesplice::TooLarge{}, 3, 0},
-      {"an output past 4 GiB in its frames alone", 0, kFourGiB - 490, Frames(7),
-       bonesplice::TooLarge{}, 0, 0},
+      {"all the base entries an index names", kIndexLimit, 0, 1, 1, {}, 0, 458 + 14 * kIndexLimit},
+      {"one base entry more", kIndexLimit + 1, 0, 1, 1, tooLarge, 0, 0},
+      {"the last index appended", kIndexLimit - 1, 0, 2, 1, {}, 1, 478 + 14 * (kIndexLimit - 1)},
+      {"an index past 24 bits appended", kIndexLimit - 2, 0, 4, 3, tooLarge, 2, 0},
+      {"an output of 4 GiB less 6 bytes", 0, kGap, 3, 1, {}, 2, (uint64_t{1} << 32) - 6},
+      // Its frames fit, its appended entry does not: known once every frame is resolved.
+      {"an output of 4 GiB", 0, kGap, 4, 1, tooLarge, 3, 0},
+      {"an output past 4 GiB in its frames alone", 0, kGap, 7, 1, tooLarge, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -447,30 +377,33 @@ TEST(Merge, OutputsPastTheFormatsLimitsAreRefused) {
     } catch (const std::bad_alloc&) {
       GTEST_SKIP() << "no room for a base of " << size << " bytes in this process";
     }
-    std::copy(sample.begin(), sample.end(), base.data());
     AnimHeader header = HeaderOf(sample);
     header.frameArrayOffset += static_cast<uint32_t>(c.gap);
     header.boneArrayOffset += static_cast<uint32_t>(c.gap);
     header.eofOffset = static_cast<uint32_t>(size);
     std::array<uint8_t, bonesplice::kHeaderSize> encoded = bonesplice::EncodeHeader(header);
+    std::copy(sample.begin(), sample.end(), base.data());
     std::copy(encoded.begin(), encoded.end(), base.data());
-    std::vector<glagen::Entry> donorEntries = {Entry(7), Entry(8), Entry(9)};
-    Bytes donor =
-        glagen::EncodeSampleFile(FileOf({"spine", "pelvis"}, c.donorFrames, donorEntries));
+    std::vector<std::vector<uint32_t>> frames = {{0, 0}};
+    for (uint32_t f = 1; f < c.donorFrames; ++f) {
+      frames.push_back(std::vector<uint32_t>(2, std::min(f - 1, c.newEntries - 1)));
+    }
+    Bytes donor = glagen::EncodeSampleFile(
+        FileOf({"spine", "pelvis"}, frames, {Entry(7), Entry(8), Entry(9)}));
 
-    // Check and Resolve only: the output would be written as the base's blocks, copied.
     bonesplice::ByteView baseView{base.data(), base.size()};
     bonesplice::MergePlan plan;
-    std::vector<uint32_t> framesDone;
     bonesplice::MergeOptions options;
+    std::vector<uint32_t> framesDone;
     options.onFramesDone = [&](uint32_t first, uint32_t count) {
       for (uint32_t i = 0; i < count; ++i) framesDone.push_back(first + i);
     };
     bonesplice::Resolution resolution;
     std::optional<bonesplice::Failure> failure =
         bonesplice::PlanMerge(baseView, ViewOf(donor), plan);
-    if (!failure)
+    if (!failure) {
       failure = bonesplice::ResolveMerge(plan, baseView, ViewOf(donor), options, resolution);
+    }
     EXPECT_EQ(Outcome(failure), Outcome(c.failure));
     EXPECT_EQ(framesDone, FirstFrames(c.framesReported));
     if (!failure) {
