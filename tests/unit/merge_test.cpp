@@ -280,8 +280,14 @@ TEST(Merge, RefusalsNameTheFirstProblemAndWriteNothing) {
        donor(Damage::kBoneArrayAfterEnd)},
       {"donor bone array past the end", Donor([](AnimHeader& h) { ++h.eofOffset; }),
        donor(Damage::kBoneArrayPastEnd)},
-      {"no bones",
-       Both([](AnimHeader& h) { h.boneCount = 0, h.skeletonInfoOffset = h.frameArrayOffset; }),
+      {"no bones, in files of their headers alone",
+       [](Bytes& b, Bytes& d) {
+         b.resize(100), d.resize(100);
+         Both([](AnimHeader& h) {
+           h.boneCount = 0;
+           h.skeletonInfoOffset = h.frameArrayOffset = h.boneArrayOffset = h.eofOffset = 100;
+         })(b, d);
+       },
        bonesplice::NoBones{}},
       {"base skeleton ends early",  // its last bone claims more children than the file holds
        [](Bytes& b, Bytes&) {
