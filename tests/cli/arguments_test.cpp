@@ -101,18 +101,6 @@ TEST_F(ArgumentsTest, NoArgumentsPrintsBannerAndUsage) {
   EXPECT_EQ(run.status, 0);
 }
 
-TEST_F(ArgumentsTest, BannerCreditLinesAreFortySixCharactersWide) {
-  std::string banner = Banner();
-  size_t lines = 0;
-  for (size_t at = banner.find("\n//"); at != std::string::npos; at = banner.find("\n//", at + 1)) {
-    size_t end = banner.find('\n', at + 1);
-    if (end == std::string::npos) end = banner.size();
-    EXPECT_EQ(end - at - 3, 46u) << banner.substr(at, end - at);
-    ++lines;
-  }
-  EXPECT_EQ(lines, 7u);
-}
-
 TEST_F(ArgumentsTest, RefusalsPrintTheirMessageAndEndWithStatusZero) {
   WriteFileBytes(dir / "notgla.gla", std::vector<uint8_t>(300, 'x'));
   struct Case {

@@ -20,6 +20,7 @@ Process::Process(const std::filesystem::path& dir, const std::vector<std::string
   }
   std::vector<std::string> words = {"/bin/sh", "-c", options.shellPrefix + "\nexec \"$0\" \"$@\"",
                                     ProgramPath()};
+  if (!ProgramRunner().empty()) words.insert(words.begin() + 3, ProgramRunner());
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());

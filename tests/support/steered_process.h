@@ -1,5 +1,6 @@
 // The program under test run the way the POSIX-only tests need it: with standard input or
-// output closed, with input given only once a text has appeared, or ended by a signal.
+// output closed, with input given only once a text has appeared, or ended by a signal. It is
+// started through its runner, if any, whose process it becomes (wine does so).
 #pragma once
 
 #include <condition_variable>

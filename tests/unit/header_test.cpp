@@ -32,32 +32,6 @@ TEST(Header, ReadAndEncodeReproduceTheHundredBytesForAnyScaleBits) {
   }
 }
 
-TEST(Header, FieldsComeInFileOrder) {
-  std::vector<uint8_t> bytes(kHeaderSize, 0);
-  std::memcpy(&bytes[0], "2LGA", 4);
-  std::memcpy(&bytes[4], "\x06\0\0\0", 4);
-  std::memcpy(&bytes[8], "walk", 4);
-  const uint32_t words[] = {FloatBits(2.5f), 10, 452, 2, 470, 108, 526};
-  for (size_t i = 0; i < 7; ++i) StoreU32(&bytes[72 + 4 * i], words[i]);
-  AnimHeader header = HeaderOf(bytes);
-  EXPECT_STREQ(header.ident, "2LGA");
-  EXPECT_STREQ(header.name, "walk");
-  EXPECT_EQ(header.scale, 2.5f);
-  EXPECT_EQ(header.frameCount, 10u);
-  EXPECT_EQ(header.frameArrayOffset, 452u);
-  EXPECT_EQ(header.boneCount, 2u);
-  EXPECT_EQ(header.boneArrayOffset, 470u);
-  EXPECT_EQ(header.skeletonInfoOffset, 108u);
-  EXPECT_EQ(header.eofOffset, 526u);
-}
-
-TEST(Header, NameFillingAllSixtyFourBytesEndsAtItsLastByte) {
-  std::vector<uint8_t> bytes = HeaderBytes("2LGA", 1, 0x3F800000u);
-  std::memset(&bytes[8], 'n', 64);
-  AnimHeader header = HeaderOf(bytes);
-  EXPECT_EQ(std::string(header.name), std::string(64, 'n'));
-}
-
 TEST(Header, FileEndingInsideTheHeaderSetsEveryWordFromTheOneItEndsIn) {
   std::vector<uint8_t> full = HeaderBytes("2LGA", 70, 0x3F800000u);
   for (size_t length = 0; length < kHeaderSize; ++length) {

@@ -1,0 +1,43 @@
+#include "merge_in_memory.h"
+
+#include "app/messages.h"
+#include "memory_output.h"
+#include "merge/pipeline.h"
+
+namespace testing_support {
+
+std::vector<MergeMode> MergeModes() {
+  return {MergeMode{false}, MergeMode{true}};
+}
+
+std::string NameOf(const MergeMode& mode) {
+  return mode.optimize ? "-o" : "plain";
+}
+
+MemoryMerge MergeInMemory(bonesplice::ByteView base, bonesplice::ByteView donor,
+                          const MergeMode& mode, bonesplice::HashKey key) {
+  MemoryMerge merge;
+  bonesplice::MergeOptions options;
+  options.optimize = mode.optimize;
+  options.hashKey = key;
+  options.onFramesDone = [&merge](uint32_t first, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) merge.framesDone.push_back(first + i);
+  };
+  MemoryOutput output(base);
+  merge.failure = bonesplice::RunMerge(base, donor, output, options);
+  merge.bytes = std::move(output.bytes);
+  merge.begun = output.begun;
+  return merge;
+}
+
+std::string Outcome(const std::optional<bonesplice::Failure>& failure) {
+  return failure ? bonesplice::messages::MessageOf(*failure, "out.gla") : "merged";
+}
+
+std::vector<uint32_t> FirstFrames(uint32_t count) {
+  std::vector<uint32_t> frames(count);
+  for (uint32_t i = 0; i < count; ++i) frames[i] = i;
+  return frames;
+}
+
+}  // namespace testing_support
