@@ -2,15 +2,24 @@
 // exit status.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
+
+#if BONESPLICE_TESTS_FORK
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "app/dump.h"
 #include "format/skeleton.h"
 #include "run_program.h"
 #include "samples.h"
+#include "steered_process.h"
 
 namespace {
 
@@ -144,6 +153,49 @@ TEST(DumpCli, ALogThatCannotBeOpenedIsReportedWithStatusZero) {
   EXPECT_FALSE(run.signaled);
   EXPECT_EQ(run.output, Banner() + "\nError: cannot open bone.log for appending.");
   EXPECT_TRUE(std::filesystem::is_empty(dir / "bone.log"));
+}
+
+// bone.log is opened for appending only, without waiting for a reader: a FIFO nobody reads is
+// refused at once, even by a report larger than a pipe holds; one that is read gets both
+// reports.
+TEST(DumpCli, ABoneLogFifoIsRefusedUnreadAndWrittenWhenRead) {
+  if (RunsWindowsProgram()) GTEST_SKIP() << "a FIFO is a POSIX file";
+#if BONESPLICE_TESTS_FORK
+  ScratchDir dir;
+  glagen::SampleFile many = Generate(7, 400, 3, 50, "many");
+  WriteSample(dir / "a.gla", many);
+  ASSERT_EQ(mkfifo((dir / "bone.log").c_str(), 0600), 0);
+  // Killed after a while rather than waiting for good.
+  ProcessOptions limited;
+  limited.launcher = "timeout -s KILL 20";
+  RunResult unread = Process(dir.path(), {"a.gla", "a.gla", "-l"}, limited).Finish();
+  EXPECT_FALSE(unread.signaled);
+  EXPECT_EQ(unread.status, 0);
+  EXPECT_EQ(unread.output, Banner() + "\nError: cannot open bone.log for appending.");
+
+  // A write end of the test's own keeps the FIFO from ending before the program has opened it.
+  int reader = open((dir / "bone.log").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  int keeper = open((dir / "bone.log").c_str(), O_WRONLY);
+  ASSERT_GE(keeper, 0);
+  fcntl(reader, F_SETFL, fcntl(reader, F_GETFL) & ~O_NONBLOCK);
+  std::string received;
+  std::thread drain([&] {
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) != 0;) {
+      if (n > 0) received.append(buffer, static_cast<size_t>(n));
+      if (n < 0 && errno != EINTR) break;
+    }
+  });
+  RunResult read = RunBonesplice(dir.path(), {"a.gla", "a.gla", "-l"});
+  close(keeper);
+  drain.join();
+  close(reader);
+  EXPECT_EQ(read.status, 1);
+  std::string report = LibraryReport(dir / "a.gla");
+  EXPECT_GT(report.size(), size_t{65536});
+  EXPECT_TRUE(received == report + report);
+#endif
 }
 
 }  // namespace

@@ -95,25 +95,30 @@ TEST_F(Output, SignalsToEndLeaveNoPartialOutputAndEndTheProgramAsTheyWould) {
     int number;
     std::string name;
   };
-  const Case cases[] = {{SIGINT, "out.gla"},
-                        {SIGTERM, "out.gla"},
-                        {SIGHUP, "out.gla"},
-                        {SIGTERM, std::string(250, 'n')}};
+  // Every signal that ends a process and can be caught, the real-time ones too; then a name too
+  // long for the usual temporary, which gets a short one beside it.
+  std::vector<Case> cases;
+  for (int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
+                     SIGPROF, SIGXCPU, SIGTRAP, SIGRTMIN + 3}) {
+    cases.push_back({number, "out.gla"});
+  }
+  cases.push_back({SIGTERM, std::string(250, 'n')});
+  ProcessOptions noCore;
+  noCore.shellPrefix = "ulimit -c 0";
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.number) + " " + c.name.substr(0, 10));
-    bool inPlace = c.name.size() > 200;
+    std::string temporary = c.name.size() > 200 ? ".bonesplice-" : c.name + ".bonesplice-";
     bool caughtWriting = false;
     // The signal must come while the output is being written; a run that ends first is tried
     // again.
     for (int attempt = 0; attempt < 20 && !caughtWriting; ++attempt) {
-      Process process(dir.path(), MergeArguments(attempt % 2 == 1));
+      Process process(dir.path(), MergeArguments(attempt % 2 == 1), noCore);
       ASSERT_TRUE(process.WaitFor(messages::kPrompt));
       process.Write(c.name + "\n");
       ASSERT_TRUE(process.WaitFor(messages::Progress(0)));
-      // Until the temporary appears, or bytes reach the output.
+      // Until the temporary appears.
       auto start = std::chrono::steady_clock::now();
-      while ((inPlace || NamesStartingWith(dir.path(), c.name + ".bonesplice-").empty()) &&
-             fs::file_size(dir / c.name) == 0 &&
+      while (NamesStartingWith(dir.path(), temporary).empty() && fs::file_size(dir / c.name) == 0 &&
              std::chrono::steady_clock::now() - start < std::chrono::seconds(2)) {
         std::this_thread::yield();
       }
@@ -122,7 +127,7 @@ TEST_F(Output, SignalsToEndLeaveNoPartialOutputAndEndTheProgramAsTheyWould) {
       if (!run.signaled) continue;  // it had finished
       caughtWriting = true;
       EXPECT_EQ(run.status, 128 + c.number);
-      EXPECT_TRUE(NamesStartingWith(dir.path(), c.name + ".").empty());
+      EXPECT_TRUE(NamesStartingWith(dir.path(), temporary).empty());
       EXPECT_EQ(fs::file_size(dir / c.name), 0u);
     }
     EXPECT_TRUE(caughtWriting);
@@ -190,6 +195,94 @@ TEST_F(Output, AFailedWriteLeavesNoPartialDataUnderAnyName) {
             messages::MessageOf(bonesplice::OutputUnwritable{}, "/dev/full"));
   EXPECT_EQ(full.status, 0);
   ExpectSourcesUnchanged();
+}
+
+// Only where no temporary can exist is the output written in place: a folder that refuses new
+// files while the output is writable. A name too long for the usual temporary gets a short one
+// beside it, so that a kill leaves no partial output; a temporary that cannot be made for want
+// of descriptors ends the run with the output as the prompt left it.
+TEST_F(Output, TheOutputIsWrittenInPlaceOnlyWhereNoTemporaryCanExist) {
+  if (RunsWindowsProgram()) {
+    GTEST_SKIP() << "descriptor limits and folder permissions are POSIX; the Windows program's "
+                    "temporaries are tested in tests/unit/platform_test.cpp";
+  }
+  ASSERT_EQ(RunBonesplice(dir.path(), MergeArguments(false), "whole.gla\n").status, 1);
+  const std::vector<uint8_t> whole = ReadFileBytes(dir / "whole.gla");
+
+  // 0, 1, 2, the base, the donor and the output take the six descriptors there are; any other
+  // the test process leaves open is closed first.
+  ProcessOptions sixDescriptors;
+  sixDescriptors.shellPrefix =
+      "for fd in 3 4 5 6 7 8 9; do eval \"exec $fd>&-\"; done; ulimit -n 6";
+  Process starved(dir.path(), MergeArguments(false), sixDescriptors);
+  starved.Write("out.gla\n");
+  RunResult run = starved.Finish();
+  EXPECT_EQ(run.output.substr(run.output.rfind("\nError")),
+            messages::MessageOf(bonesplice::OutputUnwritable{}, "out.gla"));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(fs::file_size(dir / "out.gla"), 0u);
+  EXPECT_TRUE(NamesStartingWith(dir.path(), "out.gla.").empty());
+
+  std::string longName(250, 'n');
+  bool killedWriting = false;
+  for (int attempt = 0; attempt < 20 && !killedWriting; ++attempt) {
+    Process process(dir.path(), MergeArguments(false));
+    process.Write(longName + "\n");
+    ASSERT_TRUE(process.WaitFor(messages::Progress(0)));
+    while (NamesStartingWith(dir.path(), ".bonesplice-").empty() && !process.Printed("\n\n")) {
+      std::this_thread::yield();
+    }
+    process.Signal(SIGKILL);
+    killedWriting = process.Finish().signaled && fs::file_size(dir / longName) == 0;
+    for (const std::string& left : NamesStartingWith(dir.path(), ".bonesplice-")) {
+      fs::remove(dir / left);  // what a kill leaves, and the only thing
+    }
+  }
+  EXPECT_TRUE(killedWriting);
+  EXPECT_EQ(RunBonesplice(dir.path(), MergeArguments(false), longName + "\n").status, 1);
+  EXPECT_TRUE(ReadFileBytes(dir / longName) == whole);
+  EXPECT_TRUE(NamesStartingWith(dir.path(), ".bonesplice-").empty());
+
+  // A folder that refuses new files (to a user other than root, who may write anywhere).
+  ProcessOptions someoneElse;
+  someoneElse.launcher = AnotherUser();
+  if (getuid() == 0 && someoneElse.launcher.empty()) GTEST_SKIP() << "no other user to be";
+  fs::permissions(dir.path(), fs::perms(0755));
+  fs::create_directory(dir / "locked");
+  WriteFileBytes(dir / "locked" / "out.gla", {1, 2, 3});
+  fs::permissions(dir / "locked" / "out.gla", fs::perms(0666));
+  fs::permissions(dir / "locked", fs::perms(0555));
+  Process locked(dir.path(), MergeArguments(false), someoneElse);
+  locked.Write("locked/out.gla\n");
+  EXPECT_EQ(locked.Finish().status, 1);
+  EXPECT_TRUE(ReadFileBytes(dir / "locked" / "out.gla") == whole);
+  fs::permissions(dir / "locked", fs::perms(0755));
+  ExpectSourcesUnchanged();
+}
+
+// A rename the system refuses does not lose the finished merge: in a folder with the sticky
+// bit, where only the owner of the output may replace it, the merge is copied into it instead.
+TEST_F(Output, ARefusedRenameCopiesTheFinishedMergeInPlace) {
+  if (RunsWindowsProgram()) {
+    GTEST_SKIP() << "sticky folders are POSIX; tests/unit/platform_test.cpp has the Windows case";
+  }
+  ProcessOptions someoneElse;
+  someoneElse.launcher = AnotherUser();
+  if (someoneElse.launcher.empty()) GTEST_SKIP() << "the output must belong to another user";
+  ASSERT_EQ(RunBonesplice(dir.path(), MergeArguments(true), "whole.gla\n").status, 1);
+  fs::permissions(dir.path(), fs::perms(0755));
+  fs::create_directory(dir / "shared");
+  fs::permissions(dir / "shared", fs::perms(01777));
+  WriteFileBytes(dir / "shared" / "out.gla", {1, 2, 3});
+  fs::permissions(dir / "shared" / "out.gla", fs::perms(0666));
+  Process process(dir.path(), MergeArguments(true), someoneElse);
+  process.Write("shared/out.gla\n");
+  EXPECT_EQ(process.Finish().status, 1);
+  EXPECT_TRUE(ReadFileBytes(dir / "shared" / "out.gla") == ReadFileBytes(dir / "whole.gla"));
+  EXPECT_TRUE(NamesStartingWith(dir / "shared", "out.gla.").empty());
+  struct stat status;
+  ASSERT_EQ(stat((dir / "shared" / "out.gla").c_str(), &status), 0);
+  EXPECT_EQ(status.st_uid, 0u);  // still the file the prompt opened
 }
 
 }  // namespace

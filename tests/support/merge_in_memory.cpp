@@ -7,11 +7,18 @@
 namespace testing_support {
 
 std::vector<MergeMode> MergeModes() {
-  return {MergeMode{false}, MergeMode{true}};
+  std::vector<MergeMode> modes;
+  for (bool optimize : {false, true}) {
+    modes.push_back({optimize, 1, true});
+    modes.push_back({optimize, 2, false});
+    modes.push_back({optimize, 7, true});
+  }
+  return modes;
 }
 
 std::string NameOf(const MergeMode& mode) {
-  return mode.optimize ? "-o" : "plain";
+  return std::string(mode.optimize ? "-o" : "plain") + ", " + std::to_string(mode.threads) +
+         (mode.threads == 1 ? " thread" : " threads") + (mode.atOffsets ? ", file" : ", stream");
 }
 
 MemoryMerge MergeInMemory(bonesplice::ByteView base, bonesplice::ByteView donor,
@@ -20,10 +27,11 @@ MemoryMerge MergeInMemory(bonesplice::ByteView base, bonesplice::ByteView donor,
   bonesplice::MergeOptions options;
   options.optimize = mode.optimize;
   options.hashKey = key;
+  options.threads = mode.threads;
   options.onFramesDone = [&merge](uint32_t first, uint32_t count) {
     for (uint32_t i = 0; i < count; ++i) merge.framesDone.push_back(first + i);
   };
-  MemoryOutput output(base);
+  MemoryOutput output(base, mode.atOffsets);
   merge.failure = bonesplice::RunMerge(base, donor, output, options);
   merge.bytes = std::move(output.bytes);
   merge.begun = output.begun;

@@ -8,19 +8,22 @@
 #include <vector>
 
 #include "format/bytes.h"
-#include "merge/entry_index.h"
+#include "merge/entry_hash.h"
 #include "merge/failure.h"
 
 namespace testing_support {
 
-// One way to run a merge. Every comparison with the reference runs each of MergeModes().
+// One way to run a merge. Every comparison with the reference runs each of MergeModes(): both
+// modes, on one thread into a file, on two into a stream (front to back), on seven into a file.
 struct MergeMode {
   bool optimize = false;  // "-o"
+  unsigned threads = 1;
+  bool atOffsets = true;  // the output takes pieces anywhere, as a file does
 };
 std::vector<MergeMode> MergeModes();
 std::string NameOf(const MergeMode& mode);
 
-// A key for the entry index that is neither the unkeyed function nor drawn anew.
+// A key for the entries' hash that is neither the unkeyed function nor drawn anew.
 inline constexpr bonesplice::HashKey kTestKey{0x243F6A8885A308D3ull, 0x13198A2E03707344ull};
 
 struct MemoryMerge {

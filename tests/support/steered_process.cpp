@@ -10,6 +10,11 @@
 
 namespace testing_support {
 
+std::string AnotherUser() {
+  if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) return "";
+  return "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups";
+}
+
 Process::Process(const std::filesystem::path& dir, const std::vector<std::string>& args,
                  const ProcessOptions& options) {
   int in[2], out[2];
@@ -18,8 +23,9 @@ Process::Process(const std::filesystem::path& dir, const std::vector<std::string
     close(out[0]);
     out[0] = -1;
   }
-  std::vector<std::string> words = {"/bin/sh", "-c", options.shellPrefix + "\nexec \"$0\" \"$@\"",
-                                    ProgramPath()};
+  std::vector<std::string> words = {
+      "/bin/sh", "-c", options.shellPrefix + "\nexec " + options.launcher + " \"$0\" \"$@\"",
+      ProgramPath()};
   if (!ProgramRunner().empty()) words.insert(words.begin() + 3, ProgramRunner());
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;

@@ -18,7 +18,12 @@ struct ProcessOptions {
   bool closeInput = false;        // started with standard input closed
   bool closeOutputEarly = false;  // standard output a pipe whose reader is gone already
   std::string shellPrefix;        // shell commands run before the program, such as "ulimit -f 8"
+  std::string launcher;           // a command the program is started through, such as setpriv
 };
+
+// The launcher that starts the program as a user other than this process's, when this process
+// runs as root and can: setpriv to the unprivileged user 65534. Empty otherwise.
+std::string AnotherUser();
 
 class Process {
  public:

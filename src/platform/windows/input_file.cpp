@@ -24,7 +24,12 @@ OpenStatus InputFile::Open(const std::string& path) {
   HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return OpenStatus::kCannotOpen;
+  if (handle == INVALID_HANDLE_VALUE) {
+    // A folder cannot be opened as a file, but it exists: it is not a regular file.
+    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return folder ? OpenStatus::kNotRegular : OpenStatus::kCannotOpen;
+  }
   if (GetFileType(handle) != FILE_TYPE_DISK) {
     CloseHandle(handle);
     return OpenStatus::kNotRegular;

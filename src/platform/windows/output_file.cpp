@@ -113,6 +113,7 @@ bool OutputFile::Commit() {
   bool written = Flush();
   begun_ = false;
   if (temporaryPath_.empty()) {
+    if (!written) Truncate();  // what was written in place before the failure goes too
     bool closed = CloseOutput();
     ClearSignalCleanup();
     return written && closed;
