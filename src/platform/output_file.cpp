@@ -11,10 +11,15 @@ constexpr size_t kOutputBuffer = size_t{128} << 10;
 }  // namespace
 
 std::string TemporaryName(const std::string& target, bool shortName) {
+  static constexpr char kSuffix[] = ".bonesplice-XXXXXX";
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  size_t folderEnd = target.find_last_of("/\\") + 1;  // npos + 1: no folder, 0
+  // Folders take names of at most 255 bytes (255 UTF-16 units on Windows, never more than the
+  // UTF-8 bytes of the same name).
+  shortName = shortName || target.size() - folderEnd + sizeof kSuffix - 1 > 255;
   uint64_t bits = RandomKey();
   std::string name = target;
-  if (shortName) name.erase(name.find_last_of("/\\") + 1);  // npos + 1: no folder, all erased
+  if (shortName) name.erase(folderEnd);
   name += ".bonesplice-";
   for (int i = 0; i < 6; ++i) {
     name += kLetters[bits % 36];

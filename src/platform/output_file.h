@@ -93,7 +93,8 @@ class OutputFile {
 };
 
 // The name of a temporary beside target: target followed by ".bonesplice-" and six random
-// letters and digits; with shortName, ".bonesplice-" and the six alone, in target's folder.
+// letters and digits; ".bonesplice-" and the six alone, in target's folder, with shortName or
+// where the other name would pass 255 bytes.
 std::string TemporaryName(const std::string& target, bool shortName);
 
 }  // namespace bonesplice::platform
