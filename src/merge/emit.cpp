@@ -14,21 +14,24 @@
 namespace bonesplice {
 namespace {
 
-// The largest piece: big enough that a write costs little per byte, small enough that pieces
-// spread over the threads. Gathered entries go in smaller pieces, which stay in the cache.
+// The largest piece copied from the base: big enough that a copy costs little per byte, small
+// enough that pieces spread over the threads. Pieces made in memory are smaller, so that the
+// buffer each thread reuses for them stays in its cache and no fresh memory is written.
 constexpr uint64_t kPieceBytes = uint64_t{1} << 20;
-constexpr size_t kEntriesPerPiece = (uint64_t{64} << 10) / kBoneDataEntrySize;
+constexpr uint64_t kMadePieceBytes = uint64_t{128} << 10;
+constexpr size_t kEntriesPerPiece = kMadePieceBytes / kBoneDataEntrySize;
 constexpr size_t kGatherAhead = 32;
 
-// One piece of the output: length bytes at offset, from memory, from the base file, or
-// gathered appended entries.
+// One piece of the output: length bytes at offset, from memory, from the base file, made of
+// appended frames, or gathered appended entries.
 struct Piece {
-  enum class From { kMemory, kBase, kAppendedEntries };
+  enum class From { kMemory, kBase, kAppendedFrames, kAppendedEntries };
   From from;
   uint64_t offset;
   uint64_t length;
   const uint8_t* bytes = nullptr;  // kMemory
-  uint64_t source = 0;             // kBase: the base offset; kAppendedEntries: the first entry
+  // kBase: the base offset; kAppendedFrames: the first frame; kAppendedEntries: the first entry
+  uint64_t source = 0;
 };
 
 class Layout {
@@ -37,19 +40,17 @@ class Layout {
     if (length > 0) pieces_.push_back({from, end_, length, bytes, source});
     end_ += length;
   }
-  // length bytes in pieces of at most kPieceBytes, or of whole entries for appended entries.
-  void Split(Piece::From from, uint64_t length, const uint8_t* bytes, uint64_t source) {
-    uint64_t step =
-        from == Piece::From::kAppendedEntries ? kEntriesPerPiece * kBoneDataEntrySize : kPieceBytes;
-    for (uint64_t done = 0; done < length; done += step) {
-      uint64_t part = std::min(step, length - done);
-      if (from == Piece::From::kAppendedEntries) {
-        Add(from, part, nullptr, source + done / kBoneDataEntrySize);
-      } else if (from == Piece::From::kBase) {
-        Add(from, part, nullptr, source + done);
-      } else {
-        Add(from, part, bytes + done, 0);
-      }
+  // length bytes from the base in pieces of at most kPieceBytes.
+  void SplitBase(uint64_t length, uint64_t source) {
+    for (uint64_t done = 0; done < length; done += kPieceBytes) {
+      Add(Piece::From::kBase, std::min(kPieceBytes, length - done), nullptr, source + done);
+    }
+  }
+  // count items of itemBytes each (frames or entries) in pieces of about kMadePieceBytes.
+  void SplitMade(Piece::From from, uint64_t count, uint64_t itemBytes) {
+    uint64_t perPiece = std::max<uint64_t>(1, kMadePieceBytes / itemBytes);
+    for (uint64_t done = 0; done < count; done += perPiece) {
+      Add(from, std::min(perPiece, count - done) * itemBytes, nullptr, done);
     }
   }
   const std::vector<Piece>& pieces() const { return pieces_; }
@@ -113,27 +114,34 @@ std::optional<Failure> EmitMerge(const MergePlan& plan, const Resolution& resolu
   layout.Add(Piece::From::kMemory, header.size(), header.data(), 0);
   layout.Add(Piece::From::kBase, base.offsetTableBytes, nullptr, kHeaderSize);
   layout.Add(Piece::From::kBase, base.skeletonBytes, nullptr, base.header.skeletonInfoOffset);
-  layout.Split(Piece::From::kBase, base.frameBytes * base.header.frameCount, nullptr,
-               base.header.frameArrayOffset);
-  layout.Split(Piece::From::kMemory, resolution.appendedFrames.size(),
-               resolution.appendedFrames.data(), 0);
-  layout.Split(Piece::From::kBase, base.boneArrayBytes, nullptr, base.header.boneArrayOffset);
-  layout.Split(Piece::From::kAppendedEntries, uint64_t{appended.count} * kBoneDataEntrySize,
-               nullptr, 0);
+  layout.SplitBase(base.frameBytes * base.header.frameCount, base.header.frameArrayOffset);
+  layout.SplitMade(Piece::From::kAppendedFrames, plan.donor.header.frameCount - uint64_t{1},
+                   plan.donor.frameBytes);
+  layout.SplitBase(base.boneArrayBytes, base.header.boneArrayOffset);
+  layout.SplitMade(Piece::From::kAppendedEntries, appended.count, kBoneDataEntrySize);
   if (!output.Begin()) return OutputUnwritable{};
 
   const std::vector<Piece>& pieces = layout.pieces();
   const bool atOffsets = output.TakesPiecesAtOffsets();
   const uint8_t* donorEntries = donor.data + plan.donor.header.boneArrayOffset;
+  const DonorFrames frames{donor.data + plan.donor.header.frameArrayOffset, plan.donor.frameBytes,
+                           &plan.boneNameMap};
   Workers workers(atOffsets ? threads : std::min(threads, 2u));
-  std::vector<std::vector<uint8_t>> scratch(workers.count());
+  std::vector<std::vector<uint8_t>> scratch(workers.count());  // one buffer for each thread
   std::atomic<bool> failed{false};
   Turns turns;
   auto writePiece = [&](size_t i, unsigned worker) {
     const Piece& piece = pieces[i];
     const uint8_t* bytes = piece.bytes;
-    if (piece.from == Piece::From::kAppendedEntries) {
-      std::vector<uint8_t>& buffer = scratch[worker];
+    std::vector<uint8_t>& buffer = scratch[worker];
+    if (piece.from == Piece::From::kAppendedFrames) {
+      // Frames 1 onwards: appended frame k is donor frame k + 1.
+      uint64_t count = piece.length / frames.frameBytes;
+      buffer.resize(static_cast<size_t>(piece.length));
+      frames.Reorder(piece.source + 1, count, buffer.data());
+      RewriteFrames(buffer.data(), count, plan.donor.header.boneCount, resolution.remapTable);
+      bytes = buffer.data();
+    } else if (piece.from == Piece::From::kAppendedEntries) {
       buffer.resize(static_cast<size_t>(piece.length));
       GatherEntries(donorEntries, appended, static_cast<size_t>(piece.source),
                     static_cast<size_t>(piece.length / kBoneDataEntrySize), buffer.data());

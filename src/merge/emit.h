@@ -29,8 +29,9 @@ class MergeOutput {
 };
 
 // Writes the merged file to output as these pieces, in this order: the output header; the
-// base's bone offset table, skeleton block and frames, copied; the appended frames; the base's
-// bone array, copied; the appended entries, gathered from the donor's bone array. The pieces are
+// base's bone offset table, skeleton block and frames, copied; donor frames 1 onwards, put into
+// base bone order and re-pointed through the remap table; the base's bone array, copied; the
+// appended entries, gathered from the donor's bone array. The pieces are
 // made on up to threads threads; the bytes are the same for any number. Fails only when the
 // output refuses a byte.
 std::optional<Failure> EmitMerge(const MergePlan& plan, const Resolution& resolution,

@@ -54,7 +54,7 @@ std::optional<Failure> NoteFirstUses(const uint8_t* record, uint32_t fields, uin
 void StartRemap(RemapState& state, const BoneArrays& arrays, const Workers& workers) {
   // A 24-bit index never names an entry past the first 16,777,216.
   size_t slots = std::min(arrays.donorEntryCount, kMaxBoneDataEntries);
-  state.remapTable = RemapTable(slots, RemapTable::Use::kScattered);
+  state.remapTable = RemapTable(slots);
   constexpr size_t kSlotsPerPart = size_t{1} << 20;
   uint32_t* data = state.remapTable.data();
   workers.ForEach((slots + kSlotsPerPart - 1) / kSlotsPerPart, [&](size_t part, unsigned) {
@@ -64,8 +64,7 @@ void StartRemap(RemapState& state, const BoneArrays& arrays, const Workers& work
   // Room for every donor entry the output can take; pages it does not fill are never touched.
   uint32_t room =
       arrays.baseEntryCount < kMaxBoneDataEntries ? kMaxBoneDataEntries - arrays.baseEntryCount : 0;
-  state.appendedEntryList.donorIndices =
-      Table<uint32_t>(std::min(arrays.donorEntryCount, room), Table<uint32_t>::Use::kInOrder);
+  state.appendedEntryList.donorIndices = Table<uint32_t>(std::min(arrays.donorEntryCount, room));
   state.appendedEntryList.count = 0;
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "format/header.h"
+#include "merge/bone_map.h"
 #include "merge/failure.h"
 #include "merge/table.h"
 #include "merge/workers.h"
@@ -39,6 +40,20 @@ struct BoneArrays {
   uint32_t baseEntryCount = 0;
   const uint8_t* donorEntries = nullptr;
   uint32_t donorEntryCount = 0;
+};
+
+// The donor's frames, read in base bone order.
+struct DonorFrames {
+  const uint8_t* frameArray = nullptr;  // donor frame 0
+  uint64_t frameBytes = 0;
+  const BoneNameMap* boneNameMap = nullptr;
+
+  // Writes frames first to first + count - 1 to out, back to back, in base bone order.
+  void Reorder(uint64_t first, uint64_t count, uint8_t* out) const {
+    for (uint64_t i = 0; i < count; ++i) {
+      ReorderFrame(frameArray + (first + i) * frameBytes, out + i * frameBytes, *boneNameMap);
+    }
+  }
 };
 
 // Everything the remapping keeps for one merge.

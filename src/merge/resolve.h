@@ -24,18 +24,17 @@ struct MergeOptions {
   std::function<void(uint32_t first, uint32_t count)> onFramesDone;
 };
 
-// What Emit needs besides the plan: the appended frames as the output holds them, which donor
-// entries follow the base's, and the output header with every offset final.
+// What Emit needs besides the plan: the output index of every donor index the appended frames
+// use, which donor entries follow the base's, and the output header with every offset final.
 struct Resolution {
-  Table<uint8_t> appendedFrames;  // donor frames 1 onwards, in base bone order and re-pointed
+  RemapTable remapTable;
   AppendedEntryList appendedEntryList;
   AnimHeader outputHeader{};
 };
 
 // Resolves donor frames 1 to frameCount - 1 of the plan's donor in order, reporting finished
 // frames through options.onFramesDone, and stops at the first frame that names no donor entry
-// or would make the output too large. The remap table lives only as long as this call. Throws
-// std::bad_alloc when memory runs out.
+// or would make the output too large. Throws std::bad_alloc when memory runs out.
 std::optional<Failure> ResolveMerge(const MergePlan& plan, ByteView base, ByteView donor,
                                     const MergeOptions& options, Resolution& resolution);
 

@@ -169,7 +169,7 @@ void ShareEqualEntries(const BoneArrays& arrays, HashKey key, const Workers& wor
   }
   partitionStart[partitions] = running;
 
-  Table<Filed> filed(total, Table<Filed>::Use::kScattered);
+  Table<Filed> filed(total);
   workers.ForEach(sliceCount, [&](size_t s, unsigned) {
     uint32_t* next = &counts[s * partitions];
     uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(total, uint64_t{sliceSize} * (s + 1)));

@@ -18,16 +18,13 @@ class Table {
 
  public:
   Table() = default;
-  // How the table is used: front to back, or at scattered places (in large pages).
-  enum class Use { kInOrder, kScattered };
-
   // count zero-filled elements; throws std::bad_alloc when there is not enough memory.
-  Table(size_t count, Use use) : count_(count), scattered_(use == Use::kScattered) {
+  explicit Table(size_t count) : count_(count) {
     if (count > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
-    data_ = static_cast<T*>(platform::AllocatePages(count * sizeof(T), scattered_));
+    data_ = static_cast<T*>(platform::AllocatePages(count * sizeof(T)));
     if (data_ == nullptr) throw std::bad_alloc();
   }
-  ~Table() { platform::FreePages(data_, count_ * sizeof(T), scattered_); }
+  ~Table() { platform::FreePages(data_, count_ * sizeof(T)); }
   Table(Table&& other) noexcept { swap(other); }
   Table& operator=(Table&& other) noexcept {
     Table gone(std::move(other));
@@ -45,13 +42,11 @@ class Table {
   void swap(Table& other) noexcept {
     std::swap(data_, other.data_);
     std::swap(count_, other.count_);
-    std::swap(scattered_, other.scattered_);
   }
 
  private:
   T* data_ = nullptr;
   size_t count_ = 0;
-  bool scattered_ = false;
 };
 
 }  // namespace bonesplice

@@ -36,38 +36,6 @@ void Workers::ForEach(size_t parts,
   if (failure) std::rethrow_exception(failure);
 }
 
-void Workers::Beside(const std::function<void()>& main, const std::function<void()>& beside) const {
-  std::exception_ptr failures[2];
-  auto runBeside = [&] {
-    try {
-      beside();
-    } catch (...) {
-      failures[1] = std::current_exception();
-    }
-  };
-  std::thread helper;
-  if (threads_ > 1) {
-    try {
-      helper = std::thread(runBeside);
-    } catch (...) {
-      // No thread to be had: beside() runs here after main().
-    }
-  }
-  try {
-    main();
-  } catch (...) {
-    failures[0] = std::current_exception();
-  }
-  if (helper.joinable()) {
-    helper.join();
-  } else {
-    runBeside();
-  }
-  for (const std::exception_ptr& failure : failures) {
-    if (failure) std::rethrow_exception(failure);
-  }
-}
-
 unsigned DefaultThreadCount() {
   return std::max(1u, std::thread::hardware_concurrency());
 }

@@ -21,12 +21,6 @@ class Workers {
   // is thrown again here once every thread has stopped; parts not yet taken are then skipped.
   void ForEach(size_t parts, const std::function<void(size_t part, unsigned worker)>& part) const;
 
-  // Runs beside() on a thread of its own while this thread runs main(), and returns when both
-  // have returned; with one thread, or when no thread can be started, runs main() and then
-  // beside(). beside() must end once main() has, whether main() returned or threw. An
-  // exception thrown by either is thrown again here once both have stopped.
-  void Beside(const std::function<void()>& main, const std::function<void()>& beside) const;
-
  private:
   unsigned threads_;
 };

@@ -379,8 +379,7 @@ TEST(Merge, OutputsPastTheFormatsLimitsAreRefused) {
     uint64_t size = sample.size() + c.gap + 14 * c.baseEntries;
     bonesplice::Table<uint8_t> base;
     try {
-      base = bonesplice::Table<uint8_t>(static_cast<size_t>(size),
-                                        bonesplice::Table<uint8_t>::Use::kInOrder);
+      base = bonesplice::Table<uint8_t>(static_cast<size_t>(size));
     } catch (const std::bad_alloc&) {
       GTEST_SKIP() << "no room for a base of " << size << " bytes in this process";
     }

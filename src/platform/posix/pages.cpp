@@ -22,8 +22,8 @@ void* ReserveAligned(size_t length, int prot) {
   return reinterpret_cast<void*>(aligned);
 }
 
-void* AllocatePages(size_t bytes, bool scattered) {
-  if (!scattered || bytes < kLargePage) {
+void* AllocatePages(size_t bytes) {
+  if (bytes < kLargePage) {
     void* memory = mmap(nullptr, bytes == 0 ? 1 : bytes, PROT_READ | PROT_WRITE,
                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return memory == MAP_FAILED ? nullptr : memory;
@@ -38,10 +38,9 @@ void* AllocatePages(size_t bytes, bool scattered) {
   return memory;
 }
 
-void FreePages(void* memory, size_t bytes, bool scattered) {
+void FreePages(void* memory, size_t bytes) {
   if (memory == nullptr) return;
-  bool large = scattered && bytes >= kLargePage;
-  munmap(memory, large ? RoundUp(bytes, kLargePage) : (bytes == 0 ? 1 : bytes));
+  munmap(memory, bytes < kLargePage ? (bytes == 0 ? 1 : bytes) : RoundUp(bytes, kLargePage));
 }
 
 }  // namespace bonesplice::platform
