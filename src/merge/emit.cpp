@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -99,7 +100,7 @@ void GatherEntries(const uint8_t* donorEntries, const AppendedEntryList& appende
   for (size_t i = 0; i < count; ++i) {
     size_t p = first + i;
     if (p + kGatherAhead < appended.count) BONESPLICE_PREFETCH(entry(p + kGatherAhead));
-    std::copy(entry(p), entry(p) + kBoneDataEntrySize, out + i * kBoneDataEntrySize);
+    std::memcpy(out + i * kBoneDataEntrySize, entry(p), kBoneDataEntrySize);
   }
 }
 
