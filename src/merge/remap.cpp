@@ -84,15 +84,16 @@ RemapResult RemapFrames(const uint8_t* records, uint64_t count, uint32_t fields,
 
 void RewriteFrames(uint8_t* records, uint64_t count, uint32_t fields,
                    const RemapTable& remapTable) {
-  // The fields one after the other, the slot of a field some places on already on its way.
-  constexpr uint64_t kAhead = 48;
-  uint64_t total = count * fields;
-  auto slotOf = [&](uint64_t i) { return &remapTable[LoadU24(records + i * kFrameFieldSize)]; };
-  for (uint64_t i = 0; i < std::min(total, kAhead); ++i) BONESPLICE_PREFETCH(slotOf(i));
-  for (uint64_t i = 0; i < total; ++i) {
-    if (i + kAhead < total) BONESPLICE_PREFETCH(slotOf(i + kAhead));
-    uint8_t* field = records + i * kFrameFieldSize;
-    StoreU24(field, remapTable[LoadU24(field)]);
+  size_t frameBytes = size_t{fields} * kFrameFieldSize;
+  // The remap slots of the next frame are on their way while this one is rewritten.
+  if (count > 0) PrefetchSlots(records, fields, remapTable);
+  for (uint64_t f = 0; f < count; ++f) {
+    if (f + 1 < count) PrefetchSlots(records + (f + 1) * frameBytes, fields, remapTable);
+    uint8_t* record = records + f * frameBytes;
+    for (uint32_t j = 0; j < fields; ++j) {
+      uint8_t* field = record + size_t{j} * kFrameFieldSize;
+      StoreU24(field, remapTable[LoadU24(field)]);
+    }
   }
 }
 
