@@ -20,7 +20,6 @@ namespace {
 // buffer each thread reuses for them stays in its cache and no fresh memory is written.
 constexpr uint64_t kPieceBytes = uint64_t{1} << 20;
 constexpr uint64_t kMadePieceBytes = uint64_t{128} << 10;
-constexpr size_t kEntriesPerPiece = kMadePieceBytes / kBoneDataEntrySize;
 constexpr size_t kGatherAhead = 32;
 
 // One piece of the output: length bytes at offset, from memory, from the base file, made of
