@@ -1,12 +1,14 @@
 #include "platform/output_file.h"
 
 #include "platform/random_key.h"
+#include "platform/signals.h"
 
 namespace bonesplice::platform {
 namespace {
 
 // Bytes gathered before a write to the output reaches the system.
 constexpr size_t kOutputBuffer = size_t{128} << 10;
+constexpr int kTemporaryAttempts = 16;
 
 }  // namespace
 
@@ -26,6 +28,81 @@ std::string TemporaryName(const std::string& target, bool shortName) {
     bits /= 36;
   }
   return name;
+}
+
+OutputFile::~OutputFile() {
+  if (begun_) Abandon();
+  CloseOutput();
+}
+
+bool OutputFile::Begin() {
+  begun_ = true;
+  if (!regular_) return true;  // a device or a FIFO: written in place, nothing to empty
+  bool shortName = false;
+  for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+    std::string path = TemporaryName(target_, shortName);
+    RemoveOnSignal(path);
+    Creation creation = CreateTemporary(path);
+    if (creation == Creation::kCreated) {
+      temporaryPath_ = path;
+      return true;
+    }
+    ClearSignalCleanup();
+    if (creation == Creation::kExists) continue;
+    if (creation == Creation::kNameTooLong && !shortName) {
+      shortName = true;
+      continue;
+    }
+    if (creation == Creation::kFolderRefuses) {
+      // The folder refuses new files, but the output itself was opened for writing.
+      EmptyOnSignal(handle_);
+      return true;
+    }
+    break;  // no descriptor, inode, space or quota left: nothing is written
+  }
+  begun_ = false;
+  return false;
+}
+
+bool OutputFile::Commit() {
+  bool written = Flush();
+  begun_ = false;
+  if (temporaryPath_.empty()) {
+    if (!written) Truncate();  // what was written in place before the failure goes too
+    bool closed = CloseOutput();
+    ClearSignalCleanup();
+    return written && closed;
+  }
+  bool finished = FinishTemporary() && written;
+  bool replaced = finished && ReplaceOutput();
+  bool copied = false;
+  if (finished && !replaced) {
+    // The replace is refused (a sticky folder, a mount point, another program holding the
+    // output open) while the output takes writes: the finished merge goes there in place, or
+    // stays where it is.
+    copied = CopyTemporaryInPlace();
+    if (!copied) Truncate();
+    copied = CloseOutput() && copied;
+    if (!copied) kept_ = temporaryPath_;
+  }
+  CloseOutput();
+  ClearSignalCleanup();
+  if (!replaced && kept_.empty()) RemoveTemporary();
+  temporaryPath_.clear();
+  return replaced || copied;
+}
+
+void OutputFile::Abandon() {
+  buffer_.clear();
+  begun_ = false;
+  ClearSignalCleanup();
+  if (!temporaryPath_.empty()) {
+    CloseTemporary();
+    RemoveTemporary();
+    temporaryPath_.clear();
+    return;
+  }
+  if (handle_ != -1) Truncate();
 }
 
 bool OutputFile::Write(const uint8_t* data, size_t size) {

@@ -69,14 +69,24 @@ class OutputFile {
   const std::string& keptTemporary() const { return kept_; }
 
  private:
+  // What an attempt to create the temporary came to.
+  enum class Creation { kCreated, kExists, kNameTooLong, kFolderRefuses, kFailed };
+
   bool Flush();
   // Writes size bytes to the temporary, or in place; false when the system refuses.
   bool WriteOut(const uint8_t* data, size_t size);
   // The handle that writes go to: the temporary's, or the output's when writing in place.
   intptr_t Destination() const { return temp_ != -1 ? temp_ : handle_; }
+
+  // Each system's steps of Begin, Commit and Abandon.
+  Creation CreateTemporary(const std::string& path);  // sets temp_ when created
+  // Closes the temporary; before that, on POSIX, gives it the output's permissions and owner.
+  bool FinishTemporary();
   void CloseTemporary();
+  bool ReplaceOutput();  // renames the temporary over the output
   // Copies the finished temporary into the output, in place; false when any step fails.
   bool CopyTemporaryInPlace();
+  void RemoveTemporary();
   // Closes the output opened at the prompt; false when the close fails.
   bool CloseOutput();
 

@@ -14,18 +14,11 @@
 namespace bonesplice::platform {
 namespace {
 
-constexpr int kTemporaryAttempts = 16;
-
 int Descriptor(intptr_t handle) {
   return static_cast<int>(handle);
 }
 
 }  // namespace
-
-OutputFile::~OutputFile() {
-  if (begun_) Abandon();
-  if (handle_ != -1) close(Descriptor(handle_));
-}
 
 bool OutputFile::Open(const std::string& path) {
   // Without O_NONBLOCK a FIFO nobody reads would hold the program here for good.
@@ -52,35 +45,24 @@ bool OutputFile::Truncate() {
   return !regular_ || ftruncate(Descriptor(handle_), 0) == 0;
 }
 
-bool OutputFile::Begin() {
-  begun_ = true;
-  if (!regular_) return true;  // a device or a FIFO: written in place, nothing to empty
-  bool shortName = false;
-  for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-    std::string path = TemporaryName(target_, shortName);
-    RemoveOnSignal(path);
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      temp_ = fd;
-      temporaryPath_ = path;
-      return true;
-    }
-    int error = errno;
-    ClearSignalCleanup();
-    if (error == EEXIST) continue;
-    if (error == ENAMETOOLONG && !shortName) {
-      shortName = true;
-      continue;
-    }
-    if (error == EACCES || error == EPERM || error == EROFS) {
-      // The folder refuses new files, but the output itself was opened for writing.
-      EmptyOnSignal(handle_);
-      return true;
-    }
-    break;  // no descriptor, inode, space or quota left: nothing is written
+OutputFile::Creation OutputFile::CreateTemporary(const std::string& path) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    temp_ = fd;
+    return Creation::kCreated;
   }
-  begun_ = false;
-  return false;
+  switch (errno) {
+    case EEXIST:
+      return Creation::kExists;
+    case ENAMETOOLONG:
+      return Creation::kNameTooLong;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return Creation::kFolderRefuses;
+    default:
+      return Creation::kFailed;
+  }
 }
 
 bool OutputFile::WriteOut(const uint8_t* data, size_t size) {
@@ -145,15 +127,7 @@ void OutputFile::CloseTemporary() {
   temp_ = -1;
 }
 
-bool OutputFile::Commit() {
-  bool written = Flush();
-  begun_ = false;
-  if (temporaryPath_.empty()) {
-    if (!written) Truncate();  // what was written in place before the failure goes too
-    bool closed = CloseOutput();
-    ClearSignalCleanup();
-    return written && closed;
-  }
+bool OutputFile::FinishTemporary() {
   // The output keeps the permissions, and where allowed the owner, it had.
   struct stat status;
   int temp = Descriptor(temp_);
@@ -163,24 +137,16 @@ bool OutputFile::Commit() {
     }
     fchmod(temp, status.st_mode & 07777);
   }
-  bool finished = written && close(temp) == 0;
   temp_ = -1;
-  bool replaced = finished && rename(temporaryPath_.c_str(), target_.c_str()) == 0;
-  bool copied = false;
-  if (finished && !replaced) {
-    // The rename is refused, as in a sticky folder or for a mount point, while the output
-    // itself takes writes: the finished merge goes there in place, or stays where it is.
-    EmptyOnSignal(handle_);
-    copied = CopyTemporaryInPlace();
-    if (!copied) Truncate();
-    copied = CloseOutput() && copied;
-    if (!copied) kept_ = temporaryPath_;
-  }
-  CloseOutput();
-  ClearSignalCleanup();
-  if (!replaced && kept_.empty()) unlink(temporaryPath_.c_str());
-  temporaryPath_.clear();
-  return replaced || copied;
+  return close(temp) == 0;
+}
+
+bool OutputFile::ReplaceOutput() {
+  return rename(temporaryPath_.c_str(), target_.c_str()) == 0;
+}
+
+void OutputFile::RemoveTemporary() {
+  unlink(temporaryPath_.c_str());
 }
 
 bool OutputFile::CloseOutput() {
@@ -190,6 +156,7 @@ bool OutputFile::CloseOutput() {
 }
 
 bool OutputFile::CopyTemporaryInPlace() {
+  EmptyOnSignal(handle_);
   int from = open(temporaryPath_.c_str(), O_RDONLY | O_CLOEXEC);
   if (from < 0 || ftruncate(Descriptor(handle_), 0) != 0) {
     if (from >= 0) close(from);
@@ -218,19 +185,6 @@ bool OutputFile::CopyTemporaryInPlace() {
   buffer_.clear();
   close(from);
   return copied;
-}
-
-void OutputFile::Abandon() {
-  buffer_.clear();
-  begun_ = false;
-  ClearSignalCleanup();
-  if (!temporaryPath_.empty()) {
-    CloseTemporary();
-    unlink(temporaryPath_.c_str());
-    temporaryPath_.clear();
-    return;
-  }
-  if (handle_ != -1) Truncate();
 }
 
 }  // namespace bonesplice::platform

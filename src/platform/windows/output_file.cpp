@@ -6,16 +6,7 @@
 #include "platform/windows/windows.h"
 
 namespace bonesplice::platform {
-namespace {
-
-constexpr int kTemporaryAttempts = 16;
-
-}  // namespace
-
-OutputFile::~OutputFile() {
-  if (begun_) Abandon();
-  if (handle_ != -1) CloseHandle(AsHandle(handle_));
-}
+namespace {}  // namespace
 
 bool OutputFile::Open(const std::string& path) {
   HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_WRITE,
@@ -39,36 +30,26 @@ bool OutputFile::Truncate() {
          SetEndOfFile(AsHandle(handle_));
 }
 
-bool OutputFile::Begin() {
-  begun_ = true;
-  if (!regular_) return true;  // a device: written in place, nothing to empty
-  bool shortName = false;
-  for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-    std::string path = TemporaryName(target_, shortName);
-    RemoveOnSignal(path);
-    HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-      temp_ = FromHandle(handle);
-      temporaryPath_ = path;
-      return true;
-    }
-    DWORD error = GetLastError();
-    ClearSignalCleanup();
-    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-    if ((error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_INVALID_NAME) && !shortName) {
-      shortName = true;
-      continue;
-    }
-    if (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) {
-      // The folder refuses new files, but the output itself was opened for writing.
-      EmptyOnSignal(handle_);
-      return true;
-    }
-    break;  // no handle, space or quota left: nothing is written
+OutputFile::Creation OutputFile::CreateTemporary(const std::string& path) {
+  HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
+    temp_ = FromHandle(handle);
+    return Creation::kCreated;
   }
-  begun_ = false;
-  return false;
+  switch (GetLastError()) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return Creation::kExists;
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_INVALID_NAME:
+      return Creation::kNameTooLong;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      return Creation::kFolderRefuses;
+    default:
+      return Creation::kFailed;
+  }
 }
 
 bool OutputFile::WriteOut(const uint8_t* data, size_t size) {
@@ -109,50 +90,35 @@ void OutputFile::CloseTemporary() {
   temp_ = -1;
 }
 
-bool OutputFile::Commit() {
-  bool written = Flush();
-  begun_ = false;
-  if (temporaryPath_.empty()) {
-    if (!written) Truncate();  // what was written in place before the failure goes too
-    bool closed = CloseOutput();
-    ClearSignalCleanup();
-    return written && closed;
-  }
-  bool finished = written && CloseHandle(AsHandle(temp_)) != 0;
+bool OutputFile::FinishTemporary() {
+  bool closed = CloseHandle(AsHandle(temp_)) != 0;
   temp_ = -1;
+  return closed;
+}
+
+bool OutputFile::ReplaceOutput() {
   // The output's own handle would stand in the way of replacing it.
   CloseOutput();
   std::wstring temporary = Wide(temporaryPath_);
   std::wstring target = Wide(target_);
   // ReplaceFileW keeps the output's access control list and attributes.
-  bool replaced =
-      finished && (ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
-                                REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS,
-                                nullptr, nullptr) ||
-                   MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING));
-  bool copied = false;
-  if (finished && !replaced) {
-    // The replace is refused, as when another program holds the output open without letting
-    // it be deleted, while the output takes writes: the finished merge goes there in place, or
-    // stays where it is.
-    handle_ = FromHandle(CreateFileW(target.c_str(), GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (handle_ != -1) {
-      EmptyOnSignal(handle_);
-      copied = CopyTemporaryInPlace();
-      if (!copied) Truncate();
-      copied = CloseOutput() && copied;
-    }
-    if (!copied) kept_ = temporaryPath_;
-  }
-  ClearSignalCleanup();
-  if (!replaced && kept_.empty()) DeleteFileW(temporary.c_str());
-  temporaryPath_.clear();
-  return replaced || copied;
+  return ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
+                      REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
+                      nullptr) ||
+         MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+void OutputFile::RemoveTemporary() {
+  DeleteFileW(Wide(temporaryPath_).c_str());
 }
 
 bool OutputFile::CopyTemporaryInPlace() {
+  // The output was closed for the replace: it is opened again, as the file it was.
+  handle_ = FromHandle(CreateFileW(Wide(target_).c_str(), GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (handle_ == -1) return false;
+  EmptyOnSignal(handle_);
   HANDLE from =
       CreateFileW(Wide(temporaryPath_).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -178,19 +144,6 @@ bool OutputFile::CloseOutput() {
   bool closed = handle_ == -1 || CloseHandle(AsHandle(handle_)) != 0;
   handle_ = -1;
   return closed;
-}
-
-void OutputFile::Abandon() {
-  buffer_.clear();
-  begun_ = false;
-  ClearSignalCleanup();
-  if (!temporaryPath_.empty()) {
-    CloseTemporary();
-    DeleteFileW(Wide(temporaryPath_).c_str());
-    temporaryPath_.clear();
-    return;
-  }
-  if (handle_ != -1) Truncate();
 }
 
 }  // namespace bonesplice::platform
