@@ -38,11 +38,4 @@ bool MatchBoneNames(const BoneTable& base, const BoneTable& donor, BoneNameMap& 
   return true;
 }
 
-void ReorderFrame(const uint8_t* from, uint8_t* to, const BoneNameMap& boneNameMap) {
-  for (size_t j = 0; j < boneNameMap.size(); ++j) {
-    std::memcpy(to + j * kFrameFieldSize,
-                from + size_t{boneNameMap[j].secondIndex} * kFrameFieldSize, kFrameFieldSize);
-  }
-}
-
 }  // namespace bonesplice

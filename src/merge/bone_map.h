@@ -24,8 +24,4 @@ using BoneNameMap = std::vector<BoneNameEntry>;
 bool MatchBoneNames(const BoneTable& base, const BoneTable& donor, BoneNameMap& boneNameMap,
                     std::string& missingName);
 
-// Writes the donor frame from into to in base bone order: field j of to is field secondIndex
-// of entry j of from. The three bytes of a field move as they are; the frames must not overlap.
-void ReorderFrame(const uint8_t* from, uint8_t* to, const BoneNameMap& boneNameMap);
-
 }  // namespace bonesplice

@@ -51,6 +51,13 @@ std::optional<Failure> NoteFirstUses(const uint8_t* record, uint32_t fields, uin
 
 }  // namespace
 
+void ReorderFrame(const uint8_t* from, uint8_t* to, const BoneNameMap& boneNameMap) {
+  for (size_t j = 0; j < boneNameMap.size(); ++j) {
+    std::memcpy(to + j * kFrameFieldSize,
+                from + size_t{boneNameMap[j].secondIndex} * kFrameFieldSize, kFrameFieldSize);
+  }
+}
+
 void StartRemap(RemapState& state, const BoneArrays& arrays, const Workers& workers) {
   // A 24-bit index never names an entry past the first 16,777,216.
   size_t slots = std::min(arrays.donorEntryCount, kMaxBoneDataEntries);

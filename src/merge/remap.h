@@ -1,5 +1,6 @@
-// Re-pointing donor frames into the output bone array: the base entries keep their indices, the
-// donor entries the appended frames use follow them in the order of first use.
+// Re-pointing donor frames into the output bone array: each frame put into base bone order, its
+// indices resolved (the base entries keep theirs, the donor entries the appended frames use
+// follow them in the order of first use) and rewritten.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +42,10 @@ struct BoneArrays {
   const uint8_t* donorEntries = nullptr;
   uint32_t donorEntryCount = 0;
 };
+
+// Writes the donor frame from into to in base bone order: field j of to is field secondIndex
+// of entry j of from. The three bytes of a field move as they are; the frames must not overlap.
+void ReorderFrame(const uint8_t* from, uint8_t* to, const BoneNameMap& boneNameMap);
 
 // The donor's frames, read in base bone order.
 struct DonorFrames {
