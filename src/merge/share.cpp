@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <map>
 #include <utility>
 #include <vector>
@@ -51,35 +52,56 @@ void NoteEqual(uint32_t entry, uint32_t earlier, const Entries& entries, RemapTa
       entries.IsBase(earlier) ? earlier : kSameAs | (earlier - entries.arrays.baseEntryCount);
 }
 
+// The table of one partition: positions in its filed entries, each probed for from the slot its
+// fragment names.
+class PartitionTable {
+ public:
+  static constexpr uint32_t kInserted = kEmptySlot;
+  static constexpr uint32_t kProbeFull = kEmptySlot - 1;
+
+  explicit PartitionTable(size_t count) {
+    while (capacity_ < 2 * count) capacity_ *= 2;
+    slots_.assign(capacity_, kEmptySlot);
+  }
+
+  // The position of the first entry held in the probe of filed entry i that same(position)
+  // accepts among those of equal fragments; else i is recorded in the first empty slot
+  // (kInserted), or the probe found none within kMaxProbe slots (kProbeFull).
+  template <typename Same>
+  uint32_t Probe(const Filed* filed, size_t i, Same same) {
+    size_t slot = filed[i].fragment & (capacity_ - 1);
+    for (size_t probe = 0; probe < kMaxProbe; ++probe, slot = (slot + 1) & (capacity_ - 1)) {
+      uint32_t held = slots_[slot];
+      if (held == kEmptySlot) {
+        slots_[slot] = static_cast<uint32_t>(i);
+        return kInserted;
+      }
+      if (filed[held].fragment == filed[i].fragment && same(held)) return held;
+    }
+    return kProbeFull;
+  }
+
+ private:
+  size_t capacity_ = 16;
+  std::vector<uint32_t> slots_;
+};
+
 // Finds, for each filed entry of one partition in order, the first earlier one with the same
 // bytes, comparing bytes wherever 32 bits of the hash agree, and records what that means.
 void SharePartitionExactly(const Filed* filed, size_t count, const Entries& entries,
                            RemapTable& remapTable) {
-  size_t capacity = 16;
-  while (capacity < 2 * count) capacity *= 2;
-  std::vector<uint32_t> slots(capacity, kEmptySlot);  // positions in filed
+  PartitionTable table(count);
   std::map<std::array<uint8_t, kBoneDataEntrySize>, uint32_t> overflow;
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* bytes = entries.Bytes(filed[i].entry);
-    uint32_t earlier = kEmptySlot;  // the entry of the same bytes filed first
-    size_t slot = filed[i].fragment & (capacity - 1);
-    size_t probe = 0;
-    for (; probe < kMaxProbe; ++probe, slot = (slot + 1) & (capacity - 1)) {
-      uint32_t held = slots[slot];
-      if (held == kEmptySlot) {
-        slots[slot] = static_cast<uint32_t>(i);
-        break;
-      }
-      if (filed[held].fragment == filed[i].fragment &&
-          SameBytes(entries.Bytes(filed[held].entry), bytes)) {
-        earlier = filed[held].entry;
-        break;
-      }
-    }
-    if (probe == kMaxProbe) {
+    uint32_t held = table.Probe(filed, i, [&](uint32_t position) {
+      return SameBytes(entries.Bytes(filed[position].entry), bytes);
+    });
+    uint32_t earlier = held < PartitionTable::kProbeFull ? filed[held].entry : kEmptySlot;
+    if (held == PartitionTable::kProbeFull) {
       // Every slot of the probe is taken, and slots are never freed: the map holds the rest.
       std::array<uint8_t, kBoneDataEntrySize> key;
-      std::copy(bytes, bytes + kBoneDataEntrySize, key.begin());
+      std::memcpy(key.data(), bytes, kBoneDataEntrySize);
       auto [found, added] = overflow.emplace(key, filed[i].entry);
       if (!added) earlier = found->second;
     }
@@ -95,25 +117,14 @@ void SharePartitionExactly(const Filed* filed, size_t count, const Entries& entr
 void SharePartition(const Filed* filed, size_t count, const Entries& entries,
                     RemapTable& remapTable) {
   constexpr size_t kCompareAhead = 8;
-  size_t capacity = 16;
-  while (capacity < 2 * count) capacity *= 2;
-  std::vector<uint32_t> slots(capacity, kEmptySlot);  // positions in filed
-  std::vector<std::pair<uint32_t, uint32_t>> equal;   // (position, earlier position)
+  PartitionTable table(count);
+  std::vector<std::pair<uint32_t, uint32_t>> equal;  // (position, earlier position)
   for (size_t i = 0; i < count; ++i) {
-    size_t slot = filed[i].fragment & (capacity - 1);
-    size_t probe = 0;
-    for (; probe < kMaxProbe; ++probe, slot = (slot + 1) & (capacity - 1)) {
-      uint32_t held = slots[slot];
-      if (held == kEmptySlot) {
-        slots[slot] = static_cast<uint32_t>(i);
-        break;
-      }
-      if (filed[held].fragment == filed[i].fragment) {
-        equal.emplace_back(static_cast<uint32_t>(i), held);
-        break;
-      }
+    uint32_t held = table.Probe(filed, i, [](uint32_t) { return true; });
+    if (held == PartitionTable::kProbeFull) {
+      return SharePartitionExactly(filed, count, entries, remapTable);
     }
-    if (probe == kMaxProbe) return SharePartitionExactly(filed, count, entries, remapTable);
+    if (held != PartitionTable::kInserted) equal.emplace_back(static_cast<uint32_t>(i), held);
   }
   for (size_t k = 0; k < equal.size(); ++k) {
     if (k + kCompareAhead < equal.size()) {
