@@ -52,6 +52,9 @@ class InputFile {
   Stamp CurrentStamp() const;
   // Reads the whole file into copy_ where it cannot be mapped.
   bool ReadWhole();
+  // Reads up to size bytes at offset into data: the count read, 0 at the end of the file, -1
+  // when reading fails.
+  int64_t ReadAt(uint64_t offset, uint8_t* data, size_t size) const;
 
   intptr_t handle_ = -1;
   FileId id_;

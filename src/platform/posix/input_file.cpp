@@ -80,21 +80,11 @@ bool InputFile::Load() {
   return true;
 }
 
-bool InputFile::ReadWhole() {
-  copy_.resize(static_cast<size_t>(opened_.size));
-  size_t got = 0;
-  while (got < copy_.size()) {
-    ssize_t n = pread(static_cast<int>(handle_), copy_.data() + got, copy_.size() - got,
-                      static_cast<off_t>(got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    got += static_cast<size_t>(n);
+int64_t InputFile::ReadAt(uint64_t offset, uint8_t* data, size_t size) const {
+  for (;;) {
+    ssize_t read = pread(static_cast<int>(handle_), data, size, static_cast<off_t>(offset));
+    if (read >= 0 || errno != EINTR) return read;
   }
-  copy_.resize(got);
-  data_ = copy_.data();
-  size_ = copy_.size();
-  return true;
 }
 
 }  // namespace bonesplice::platform

@@ -66,20 +66,14 @@ bool InputFile::Load() {
   return true;
 }
 
-bool InputFile::ReadWhole() {
-  copy_.resize(static_cast<size_t>(opened_.size));
-  size_t got = 0;
-  while (got < copy_.size()) {
-    DWORD piece = static_cast<DWORD>(std::min<size_t>(copy_.size() - got, size_t{1} << 30));
-    DWORD read = 0;
-    if (!ReadFile(AsHandle(handle_), copy_.data() + got, piece, &read, nullptr)) return false;
-    if (read == 0) break;
-    got += read;
-  }
-  copy_.resize(got);
-  data_ = copy_.data();
-  size_ = copy_.size();
-  return true;
+int64_t InputFile::ReadAt(uint64_t offset, uint8_t* data, size_t size) const {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD piece = static_cast<DWORD>(std::min<size_t>(size, size_t{1} << 30));
+  DWORD read = 0;
+  if (ReadFile(AsHandle(handle_), data, piece, &read, &at)) return read;
+  return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
 }
 
 }  // namespace bonesplice::platform
