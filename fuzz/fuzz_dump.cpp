@@ -14,8 +14,9 @@ namespace bonesplice::fuzz {
 namespace {
 
 // A report holds at most this many characters per byte of the file (a child word of 4 bytes
-// becomes a line naming its bone), plus the header block and the bone the file ends in.
-constexpr size_t kReportBytesPerFileByte = 32;
+// becomes a line naming its bone, whose 64 name bytes may each show as 4 characters, \xNN), plus
+// the header block and the bone the file ends in.
+constexpr size_t kReportBytesPerFileByte = 80;
 constexpr size_t kReportFixedBytes = 8192;
 
 void ReportOneFile(const uint8_t* data, size_t size) {
