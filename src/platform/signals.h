@@ -31,6 +31,25 @@ void RemoveOnSignal(const std::string& path);
 void EmptyOnSignal(intptr_t handle);
 void ClearSignalCleanup();
 
+// Held around each write to the output, from any thread. An ending signal that empties an
+// output written in place first waits for the writes held to end, and no write starts after
+// it (allowed() is false, and the write must not be made): several threads write at once, and
+// a write landing after the output was emptied would leave part of the merge behind. On POSIX
+// the holding thread takes no asynchronous ending signal meanwhile, so that a handler never
+// waits for its own thread.
+class OutputWrite {
+ public:
+  OutputWrite();
+  ~OutputWrite();
+  OutputWrite(const OutputWrite&) = delete;
+  OutputWrite& operator=(const OutputWrite&) = delete;
+  bool allowed() const { return allowed_; }
+
+ private:
+  bool allowed_ = false;
+  alignas(8) unsigned char savedMask_[128] = {};  // POSIX: the thread's signal mask before
+};
+
 // While a mapping of an input is guarded, a read of it that the system cannot satisfy (the file
 // shortened by another program, a device error) reads zeros and marks the mapping faulted,
 // instead of ending the program. Returns the guard, or -1 when too many mappings are guarded.

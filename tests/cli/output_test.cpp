@@ -84,8 +84,8 @@ TEST_F(Output, AMergeKilledAtAnyMomentLeavesTheOutputEmptyOrWhole) {
   }
 }
 
-// Each ending signal removes the temporary, or empties an output written in place (a name too
-// long for the temporary's suffix), and ends the program as the signal does.
+// Each ending signal removes the temporary, or empties an output written in place (in a folder
+// that refuses new files), and ends the program as the signal does.
 TEST_F(Output, SignalsToEndLeaveNoPartialOutputAndEndTheProgramAsTheyWould) {
   if (RunsWindowsProgram()) {
     GTEST_SKIP() << "wine turns no POSIX signal into a console event (Ctrl+C, Ctrl+Break) for a "
@@ -96,23 +96,40 @@ TEST_F(Output, SignalsToEndLeaveNoPartialOutputAndEndTheProgramAsTheyWould) {
     std::string name;
   };
   // Every signal that ends a process and can be caught, the real-time ones too; then a name too
-  // long for the usual temporary, which gets a short one beside it.
+  // long for the usual temporary, which gets a short one beside it; then an output in a folder
+  // that refuses new files, written in place by a user other than root.
   std::vector<Case> cases;
   for (int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
                      SIGPROF, SIGXCPU, SIGTRAP, SIGRTMIN + 3}) {
     cases.push_back({number, "out.gla"});
   }
   cases.push_back({SIGTERM, std::string(250, 'n')});
+  std::vector<uint8_t> wholes[2];
+  for (bool optimize : {false, true}) {
+    ASSERT_EQ(RunBonesplice(dir.path(), MergeArguments(optimize), "whole.gla\n").status, 1);
+    wholes[optimize] = ReadFileBytes(dir / "whole.gla");
+  }
   ProcessOptions noCore;
   noCore.shellPrefix = "ulimit -c 0";
+  ProcessOptions someoneElse = noCore;
+  someoneElse.launcher = AnotherUser();
+  if (!someoneElse.launcher.empty()) {
+    cases.push_back({SIGINT, "locked/out.gla"});
+    fs::permissions(dir.path(), fs::perms(0755));
+    fs::create_directory(dir / "locked");
+    WriteFileBytes(dir / "locked" / "out.gla", {});
+    fs::permissions(dir / "locked" / "out.gla", fs::perms(0666));
+    fs::permissions(dir / "locked", fs::perms(0555));
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.number) + " " + c.name.substr(0, 10));
     std::string temporary = c.name.size() > 200 ? ".bonesplice-" : c.name + ".bonesplice-";
+    bool inPlace = c.name.rfind("locked/", 0) == 0;
     bool caughtWriting = false;
     // The signal must come while the output is being written; a run that ends first is tried
     // again.
     for (int attempt = 0; attempt < 20 && !caughtWriting; ++attempt) {
-      Process process(dir.path(), MergeArguments(attempt % 2 == 1), noCore);
+      Process process(dir.path(), MergeArguments(attempt % 2 == 1), inPlace ? someoneElse : noCore);
       ASSERT_TRUE(process.WaitFor(messages::kPrompt));
       process.Write(c.name + "\n");
       ASSERT_TRUE(process.WaitFor(messages::Progress(0)));
@@ -125,13 +142,17 @@ TEST_F(Output, SignalsToEndLeaveNoPartialOutputAndEndTheProgramAsTheyWould) {
       process.Signal(c.number);
       RunResult run = process.Finish();
       if (!run.signaled) continue;  // it had finished
-      caughtWriting = true;
       EXPECT_EQ(run.status, 128 + c.number);
       EXPECT_TRUE(NamesStartingWith(dir.path(), temporary).empty());
-      EXPECT_EQ(fs::file_size(dir / c.name), 0u);
+      // A signal after the output was replaced, on the way out, finds the merge whole.
+      std::vector<uint8_t> left = ReadFileBytes(dir / c.name);
+      if (left == wholes[attempt % 2]) continue;
+      caughtWriting = true;
+      EXPECT_TRUE(left.empty());
     }
     EXPECT_TRUE(caughtWriting);
   }
+  if (!someoneElse.launcher.empty()) fs::permissions(dir / "locked", fs::perms(0755));
   ExpectSourcesUnchanged();
 }
 
@@ -283,6 +304,23 @@ TEST_F(Output, ARefusedRenameCopiesTheFinishedMergeInPlace) {
   struct stat status;
   ASSERT_EQ(stat((dir / "shared" / "out.gla").c_str(), &status), 0);
   EXPECT_EQ(status.st_uid, 0u);  // still the file the prompt opened
+
+  // Where the copy fails too (the finished merge takes the output's permissions, here write
+  // only, so that it cannot be read back), the merge is kept under its temporary name, and the
+  // output is left empty.
+  WriteFileBytes(dir / "shared" / "sealed.gla", {1, 2, 3});
+  fs::permissions(dir / "shared" / "sealed.gla", fs::perms(0222));
+  Process sealed(dir.path(), MergeArguments(true), someoneElse);
+  sealed.Write("shared/sealed.gla\n");
+  RunResult run = sealed.Finish();
+  EXPECT_EQ(run.status, 0);
+  std::vector<std::string> kept = NamesStartingWith(dir / "shared", "sealed.gla.bonesplice-");
+  ASSERT_EQ(kept.size(), 1u);
+  const std::string keptAs = (fs::canonical(dir / "shared") / kept[0]).string();
+  EXPECT_EQ(run.output.substr(run.output.rfind("\nError")),
+            messages::MessageOf(bonesplice::OutputNotReplaced{keptAs}, "shared/sealed.gla"));
+  EXPECT_TRUE(ReadFileBytes(dir / "shared" / kept[0]) == ReadFileBytes(dir / "whole.gla"));
+  EXPECT_EQ(fs::file_size(dir / "shared" / "sealed.gla"), 0u);
 }
 
 }  // namespace

@@ -66,6 +66,8 @@ OutputFile::Creation OutputFile::CreateTemporary(const std::string& path) {
 }
 
 bool OutputFile::WriteOut(const uint8_t* data, size_t size) {
+  OutputWrite held;
+  if (!held.allowed()) return false;
   int fd = Descriptor(Destination());
   while (size > 0) {
     ssize_t written = write(fd, data, size);
@@ -78,6 +80,8 @@ bool OutputFile::WriteOut(const uint8_t* data, size_t size) {
 }
 
 bool OutputFile::WriteAt(uint64_t at, const uint8_t* data, size_t size) {
+  OutputWrite held;
+  if (!held.allowed()) return false;
   int fd = Descriptor(Destination());
   while (size > 0 && !failed_) {
     ssize_t written = pwrite(fd, data, size, static_cast<off_t>(at));
@@ -94,6 +98,8 @@ bool OutputFile::WriteAt(uint64_t at, const uint8_t* data, size_t size) {
 bool OutputFile::CopyFromAt(uint64_t at, const InputFile& input, uint64_t offset, uint64_t length) {
 #ifdef __linux__
   // Inside the kernel: the bytes neither pass through this process nor count as its memory.
+  OutputWrite held;
+  if (!held.allowed()) return false;
   off_t from = static_cast<off_t>(offset);
   off_t to = static_cast<off_t>(at);
   while (length > 0 && !failed_) {

@@ -1,13 +1,17 @@
 #include "platform/signals.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <new>
 
 #include "platform/guard_slots.h"
 
@@ -41,6 +45,9 @@ struct HandlerState {
   char temporaryPath[PATH_MAX + 64];  // removed by an ending signal when hasTemporary is set
   volatile sig_atomic_t hasTemporary;
   volatile sig_atomic_t inPlace = -1;     // emptied by an ending signal when not -1
+  std::atomic<int> writesHeld{0};         // OutputWrite objects alive
+  std::atomic<int> ending{0};             // set by an ending signal before it empties inPlace
+  sigset_t asynchronous;                  // the caught ending signals that no fault raises
   struct sigaction previous[kMaxSignal];  // what each caught signal did before it was caught
   bool caught[kMaxSignal];
   GuardSlot guards[kGuardSlots];
@@ -52,7 +59,11 @@ HandlerState state;
 // ends by it as it would have (or the handler that was there, a sanitizer's, reports it).
 void OnEndSignal(int signal) {
   if (state.hasTemporary) unlink(state.temporaryPath);
-  if (state.inPlace >= 0) (void)ftruncate(state.inPlace, 0);
+  if (state.inPlace >= 0) {
+    state.ending = 1;
+    while (state.writesHeld.load() > 0) sched_yield();
+    (void)ftruncate(state.inPlace, 0);
+  }
   sigaction(signal, &state.previous[signal], nullptr);
   raise(signal);  // delivered once the handler returns
 }
@@ -84,6 +95,9 @@ void Catch(int signal, void (*handler)(int, siginfo_t*, void*)) {
   action.sa_flags = SA_SIGINFO;
   sigemptyset(&action.sa_mask);
   sigaction(signal, &action, nullptr);
+  bool fault = signal == SIGBUS || signal == SIGSEGV || signal == SIGILL || signal == SIGFPE ||
+               signal == SIGTRAP || signal == SIGSYS;
+  if (!fault) sigaddset(&state.asynchronous, signal);
 }
 
 void OnEndSignalWithInfo(int signal, siginfo_t*, void*) {
@@ -134,6 +148,19 @@ int GuardMapping(const uint8_t* start, size_t length) {
 
 bool MappingFaulted(int guard) {
   return guard >= 0 && state.guards[guard].faulted.load() != 0;
+}
+
+OutputWrite::OutputWrite() {
+  static_assert(sizeof(sigset_t) <= sizeof savedMask_, "room for the signal mask");
+  sigset_t* saved = new (savedMask_) sigset_t;
+  pthread_sigmask(SIG_BLOCK, &state.asynchronous, saved);
+  state.writesHeld.fetch_add(1);
+  allowed_ = state.ending.load() == 0;
+}
+
+OutputWrite::~OutputWrite() {
+  state.writesHeld.fetch_sub(1);
+  pthread_sigmask(SIG_SETMASK, reinterpret_cast<const sigset_t*>(savedMask_), nullptr);
 }
 
 bool ReleaseMappingGuard(int guard) {

@@ -53,6 +53,8 @@ OutputFile::Creation OutputFile::CreateTemporary(const std::string& path) {
 }
 
 bool OutputFile::WriteOut(const uint8_t* data, size_t size) {
+  OutputWrite held;
+  if (!held.allowed()) return false;
   HANDLE handle = AsHandle(Destination());
   while (size > 0) {
     DWORD piece = static_cast<DWORD>(std::min<size_t>(size, size_t{1} << 30));
@@ -65,6 +67,8 @@ bool OutputFile::WriteOut(const uint8_t* data, size_t size) {
 }
 
 bool OutputFile::WriteAt(uint64_t at, const uint8_t* data, size_t size) {
+  OutputWrite held;
+  if (!held.allowed()) return false;
   HANDLE handle = AsHandle(Destination());
   while (size > 0 && !failed_) {
     OVERLAPPED position{};  // the handle is not overlapped: the write completes here

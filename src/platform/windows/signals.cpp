@@ -15,6 +15,8 @@ struct HandlerState {
   std::wstring temporaryPath;
   std::atomic<const wchar_t*> temporary{nullptr};  // removed by a console event when set
   std::atomic<intptr_t> inPlace{-1};               // emptied by a console event when not -1
+  std::atomic<int> writesHeld{0};                  // OutputWrite objects alive
+  std::atomic<int> ending{0};  // set by a console event before it empties inPlace
   GuardSlot guards[kGuardSlots];
 };
 HandlerState state;
@@ -24,6 +26,8 @@ HandlerState state;
 BOOL WINAPI OnConsoleControl(DWORD) {
   if (const wchar_t* path = state.temporary.load()) DeleteFileW(path);
   if (intptr_t handle = state.inPlace.load(); handle != -1) {
+    state.ending = 1;
+    while (state.writesHeld.load() > 0) SwitchToThread();
     LARGE_INTEGER zero{};
     if (SetFilePointerEx(AsHandle(handle), zero, nullptr, FILE_BEGIN)) {
       SetEndOfFile(AsHandle(handle));
@@ -92,6 +96,17 @@ int GuardMapping(const uint8_t* start, size_t length) {
 
 bool MappingFaulted(int guard) {
   return guard >= 0 && state.guards[guard].faulted.load() != 0;
+}
+
+// The handler runs on a thread of its own, which never holds a write.
+OutputWrite::OutputWrite() {
+  (void)savedMask_;
+  state.writesHeld.fetch_add(1);
+  allowed_ = state.ending.load() == 0;
+}
+
+OutputWrite::~OutputWrite() {
+  state.writesHeld.fetch_sub(1);
 }
 
 bool ReleaseMappingGuard(int guard) {
