@@ -119,6 +119,34 @@ bool OutputFile::Write(const uint8_t* data, size_t size) {
   return true;
 }
 
+bool OutputFile::WriteOut(const uint8_t* data, size_t size) {
+  OutputWrite held;
+  if (!held.allowed()) return false;
+  while (size > 0) {
+    int64_t written = WriteSome(data, size, nullptr);
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+bool OutputFile::WriteAt(uint64_t at, const uint8_t* data, size_t size) {
+  OutputWrite held;
+  if (!held.allowed()) return false;
+  while (size > 0 && !failed_) {
+    int64_t written = WriteSome(data, size, &at);
+    if (written <= 0) {
+      failed_ = true;
+      break;
+    }
+    data += written;
+    at += static_cast<uint64_t>(written);
+    size -= static_cast<size_t>(written);
+  }
+  return !failed_;
+}
+
 bool OutputFile::CopyFrom(const InputFile& input, uint64_t offset, uint64_t length) {
   return Write(input.data() + offset, static_cast<size_t>(length));
 }

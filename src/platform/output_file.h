@@ -78,6 +78,9 @@ class OutputFile {
   // The handle that writes go to: the temporary's, or the output's when writing in place.
   intptr_t Destination() const { return temp_ != -1 ? temp_ : handle_; }
 
+  // Each system's one write to Destination(): up to size bytes of data, at *at, or where the
+  // last write ended when at is null. The count written, or -1 when the system refuses.
+  int64_t WriteSome(const uint8_t* data, size_t size, const uint64_t* at);
   // Each system's steps of Begin, Commit and Abandon.
   Creation CreateTemporary(const std::string& path);  // sets temp_ when created
   // Closes the temporary; before that, on POSIX, gives it the output's permissions and owner.

@@ -65,34 +65,13 @@ OutputFile::Creation OutputFile::CreateTemporary(const std::string& path) {
   }
 }
 
-bool OutputFile::WriteOut(const uint8_t* data, size_t size) {
-  OutputWrite held;
-  if (!held.allowed()) return false;
+int64_t OutputFile::WriteSome(const uint8_t* data, size_t size, const uint64_t* at) {
   int fd = Descriptor(Destination());
-  while (size > 0) {
-    ssize_t written = write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<size_t>(written);
+  for (;;) {
+    ssize_t written = at != nullptr ? pwrite(fd, data, size, static_cast<off_t>(*at))
+                                    : write(fd, data, size);
+    if (written >= 0 || errno != EINTR) return written;
   }
-  return true;
-}
-
-bool OutputFile::WriteAt(uint64_t at, const uint8_t* data, size_t size) {
-  OutputWrite held;
-  if (!held.allowed()) return false;
-  int fd = Descriptor(Destination());
-  while (size > 0 && !failed_) {
-    ssize_t written = pwrite(fd, data, size, static_cast<off_t>(at));
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) failed_ = true;
-    if (written <= 0) break;
-    data += written;
-    at += static_cast<uint64_t>(written);
-    size -= static_cast<size_t>(written);
-  }
-  return !failed_;
 }
 
 bool OutputFile::CopyFromAt(uint64_t at, const InputFile& input, uint64_t offset, uint64_t length) {

@@ -52,36 +52,19 @@ OutputFile::Creation OutputFile::CreateTemporary(const std::string& path) {
   }
 }
 
-bool OutputFile::WriteOut(const uint8_t* data, size_t size) {
-  OutputWrite held;
-  if (!held.allowed()) return false;
-  HANDLE handle = AsHandle(Destination());
-  while (size > 0) {
-    DWORD piece = static_cast<DWORD>(std::min<size_t>(size, size_t{1} << 30));
-    DWORD written = 0;
-    if (!WriteFile(handle, data, piece, &written, nullptr) || written == 0) return false;
-    data += written;
-    size -= written;
+int64_t OutputFile::WriteSome(const uint8_t* data, size_t size, const uint64_t* at) {
+  OVERLAPPED position{};  // the handle is not overlapped: the write completes here
+  if (at != nullptr) {
+    position.Offset = static_cast<DWORD>(*at);
+    position.OffsetHigh = static_cast<DWORD>(*at >> 32);
   }
-  return true;
-}
-
-bool OutputFile::WriteAt(uint64_t at, const uint8_t* data, size_t size) {
-  OutputWrite held;
-  if (!held.allowed()) return false;
-  HANDLE handle = AsHandle(Destination());
-  while (size > 0 && !failed_) {
-    OVERLAPPED position{};  // the handle is not overlapped: the write completes here
-    position.Offset = static_cast<DWORD>(at);
-    position.OffsetHigh = static_cast<DWORD>(at >> 32);
-    DWORD piece = static_cast<DWORD>(std::min<size_t>(size, size_t{1} << 30));
-    DWORD written = 0;
-    if (!WriteFile(handle, data, piece, &written, &position) || written == 0) failed_ = true;
-    data += written;
-    at += written;
-    size -= written;
+  DWORD piece = static_cast<DWORD>(std::min<size_t>(size, size_t{1} << 30));
+  DWORD written = 0;
+  if (!WriteFile(AsHandle(Destination()), data, piece, &written,
+                 at != nullptr ? &position : nullptr)) {
+    return -1;
   }
-  return !failed_;
+  return written;
 }
 
 bool OutputFile::CopyFromAt(uint64_t at, const InputFile& input, uint64_t offset, uint64_t length) {
