@@ -148,7 +148,7 @@ bool OutputFile::CopyTemporaryInPlace() {
     return false;
   }
   buffer_.resize(size_t{128} << 10);
-  off_t at = 0;
+  uint64_t at = 0;
   bool copied = true;
   for (;;) {
     ssize_t got = read(from, buffer_.data(), buffer_.size());
@@ -157,15 +157,10 @@ bool OutputFile::CopyTemporaryInPlace() {
       copied = got == 0;
       break;
     }
-    for (ssize_t done = 0; done < got && copied;) {
-      ssize_t put = pwrite(Descriptor(handle_), buffer_.data() + done,
-                           static_cast<size_t>(got - done), at + done);
-      if (put < 0 && errno == EINTR) continue;
-      copied = put > 0;
-      if (copied) done += put;
-    }
+    // The temporary is closed by now, so writes go to the output.
+    copied = WriteAt(at, buffer_.data(), static_cast<size_t>(got));
     if (!copied) break;
-    at += got;
+    at += static_cast<uint64_t>(got);
   }
   buffer_.clear();
   close(from);
