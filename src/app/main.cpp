@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "app/run.h"
-#include "platform/signals.h"
+#include "platform/ending.h"
 
 int main(int argc, char* argv[]) {
   bonesplice::platform::PrepareProcess();

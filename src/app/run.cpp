@@ -43,14 +43,6 @@ bool IsSpace(int c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool HoldsControlCharacter(const std::string& text) {
-  for (char c : text) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) return true;
-  }
-  return false;
-}
-
 // The threads the merge may use: BONESPLICE_THREADS when it holds a positive number, else one
 // per core.
 unsigned ThreadCount() {
@@ -124,7 +116,7 @@ struct Sources {
 // message that refuses it, or nullopt once the output exists and is empty.
 std::optional<std::string> OpenOutput(const std::string& name, const Sources& sources,
                                       platform::OutputFile& output) {
-  if (HoldsControlCharacter(name)) return messages::kOutputHasControl;
+  if (messages::Shown(name) != name) return messages::kOutputHasControl;  // a control byte
   if (platform::IsDeviceName(name)) return messages::kOutputIsDevice;
   // Opening a source for writing would empty it before it is read; the file opened is checked
   // again, since the name may lead elsewhere by then.

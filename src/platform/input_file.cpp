@@ -1,8 +1,14 @@
 #include "platform/input_file.h"
 
-#include "platform/signals.h"
+#include <new>
 
 namespace bonesplice::platform {
+
+bool InputFile::Load() {
+  if (opened_.size == 0) return true;
+  if (opened_.size > SIZE_MAX) throw std::bad_alloc();
+  return Map() || ReadWhole();
+}
 
 bool InputFile::ReadWhole() {
   copy_.resize(static_cast<size_t>(opened_.size));
@@ -20,7 +26,7 @@ bool InputFile::ReadWhole() {
 }
 
 bool InputFile::failed() const {
-  return MappingFaulted(guard_) || (handle_ != -1 && CurrentStamp() != opened_);
+  return Faulted() || (handle_ != -1 && CurrentStamp() != opened_);
 }
 
 }  // namespace bonesplice::platform

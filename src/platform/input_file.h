@@ -24,9 +24,12 @@ class InputFile {
   OpenStatus Open(const std::string& path);
 
   // Makes the whole file visible through data() and size(): mapped read-only where the system
-  // can, read into memory otherwise. False when reading fails; throws std::bad_alloc when the
-  // file does not fit in memory.
+  // can keep the promise of failed() below for a mapping (POSIX), read into memory otherwise.
+  // False when reading fails; throws std::bad_alloc when the file does not fit in memory.
   bool Load();
+  // Reads up to size bytes at offset into data, from the file rather than from data(): the
+  // count read, 0 at the end of the file, -1 when reading fails.
+  int64_t ReadAt(uint64_t offset, uint8_t* data, size_t size) const;
 
   const uint8_t* data() const { return data_; }
   size_t size() const { return size_; }
@@ -35,9 +38,9 @@ class InputFile {
   intptr_t handle() const { return handle_; }
 
   // True once reading the file failed after Load, because the device failed or another program
-  // shortened the file (the bytes concerned then read as zeros), or when the file's size or
-  // modification time is no longer what it was at Open. Either way the caller must not trust
-  // what it built from the bytes.
+  // shortened the file (the bytes concerned then read as zeros, from any thread, however many
+  // read them at once), or when the file's size or modification time is no longer what it was
+  // at Open. Either way the caller must not trust what it built from the bytes.
   bool failed() const;
 
  private:
@@ -50,20 +53,22 @@ class InputFile {
     }
   };
   Stamp CurrentStamp() const;
-  // Reads the whole file into copy_ where it cannot be mapped.
+  // Each system's mapping of the whole file, guarded so that a read the file no longer backs
+  // reads zeros and is noted; false where the system cannot map it so (never on Windows, where
+  // no single page of a view can be swapped for zeros).
+  bool Map();
+  // True once a read of the mapping has faulted.
+  bool Faulted() const;
+  // Reads the whole file into copy_ where it is not mapped.
   bool ReadWhole();
-  // Reads up to size bytes at offset into data: the count read, 0 at the end of the file, -1
-  // when reading fails.
-  int64_t ReadAt(uint64_t offset, uint8_t* data, size_t size) const;
 
   intptr_t handle_ = -1;
   FileId id_;
   Stamp opened_;
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
-  bool mapped_ = false;
-  int guard_ = -1;             // the mapping's guard against read faults
-  std::vector<uint8_t> copy_;  // the file's bytes where it could not be mapped
+  int mapping_ = -1;           // the guard of the file's mapping; -1 when it is not mapped
+  std::vector<uint8_t> copy_;  // the file's bytes where it is not mapped
 };
 
 }  // namespace bonesplice::platform

@@ -1,12 +1,13 @@
 #include "platform/output_file.h"
 
+#include "platform/ending.h"
 #include "platform/random_key.h"
-#include "platform/signals.h"
 
 namespace bonesplice::platform {
 namespace {
 
-// Bytes gathered before a write to the output reaches the system.
+// Bytes gathered before a write to the output reaches the system; also the piece in which a
+// finished temporary is copied into the output.
 constexpr size_t kOutputBuffer = size_t{128} << 10;
 constexpr int kTemporaryAttempts = 16;
 
@@ -35,19 +36,26 @@ OutputFile::~OutputFile() {
   CloseOutput();
 }
 
+bool OutputFile::Truncate() {
+  return !regular_ || EmptyFile(handle_);
+}
+
 bool OutputFile::Begin() {
   begun_ = true;
   if (!regular_) return true;  // a device or a FIFO: written in place, nothing to empty
   bool shortName = false;
   for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
     std::string path = TemporaryName(target_, shortName);
-    RemoveOnSignal(path);
-    Creation creation = CreateTemporary(path);
-    if (creation == Creation::kCreated) {
+    Creation creation = Creation::kFailed;
+    // Made and handed to the end in one step: an end before it finds no file, one after it
+    // removes the file.
+    TheEnd().HoldingOff([&] {
+      creation = CreateTemporary(path);
+      if (creation != Creation::kCreated) return;
       temporaryPath_ = path;
-      return true;
-    }
-    ClearSignalCleanup();
+      TheEnd().RemoveAtEnd(temporaryPath_.c_str());
+    });
+    if (creation == Creation::kCreated) return true;
     if (creation == Creation::kExists) continue;
     if (creation == Creation::kNameTooLong && !shortName) {
       shortName = true;
@@ -55,7 +63,7 @@ bool OutputFile::Begin() {
     }
     if (creation == Creation::kFolderRefuses) {
       // The folder refuses new files, but the output itself was opened for writing.
-      EmptyOnSignal(handle_);
+      TheEnd().HoldingOff([&] { TheEnd().EmptyAtEnd(handle_); });
       return true;
     }
     break;  // no descriptor, inode, space or quota left: nothing is written
@@ -69,12 +77,18 @@ bool OutputFile::Commit() {
   begun_ = false;
   if (temporaryPath_.empty()) {
     if (!written) Truncate();  // what was written in place before the failure goes too
+    TheEnd().HoldingOff([] { TheEnd().Clear(); });  // before the handle is closed and reused
     bool closed = CloseOutput();
-    ClearSignalCleanup();
     return written && closed;
   }
   bool finished = FinishTemporary() && written;
-  bool replaced = finished && ReplaceOutput();
+  bool replaced = false;
+  if (finished) {
+    TheEnd().HoldingOff([&] {
+      replaced = ReplaceOutput();
+      if (replaced) TheEnd().Clear();
+    });
+  }
   bool copied = false;
   if (finished && !replaced) {
     // The replace is refused (a sticky folder, a mount point, another program holding the
@@ -82,12 +96,16 @@ bool OutputFile::Commit() {
     // stays where it is.
     copied = CopyTemporaryInPlace();
     if (!copied) Truncate();
+    TheEnd().HoldingOff([] { TheEnd().EmptyAtEnd(-1); });  // before the handle is closed
     copied = CloseOutput() && copied;
     if (!copied) kept_ = temporaryPath_;
   }
   CloseOutput();
-  ClearSignalCleanup();
-  if (!replaced && kept_.empty()) RemoveTemporary();
+  // The temporary goes, unless it was renamed or holds a merge that could not be put in place.
+  TheEnd().HoldingOff([&] {
+    if (!replaced && kept_.empty()) RemoveFile(temporaryPath_.c_str());
+    TheEnd().Clear();
+  });
   temporaryPath_.clear();
   return replaced || copied;
 }
@@ -95,54 +113,70 @@ bool OutputFile::Commit() {
 void OutputFile::Abandon() {
   buffer_.clear();
   begun_ = false;
-  ClearSignalCleanup();
   if (!temporaryPath_.empty()) {
     CloseTemporary();
-    RemoveTemporary();
+    TheEnd().HoldingOff([&] {
+      RemoveFile(temporaryPath_.c_str());
+      TheEnd().Clear();
+    });
     temporaryPath_.clear();
     return;
   }
   if (handle_ != -1) Truncate();
+  TheEnd().HoldingOff([] { TheEnd().Clear(); });
+}
+
+bool OutputFile::CopyTemporaryInPlace() {
+  InputFile merged;
+  if (!ReopenOutput() || merged.Open(temporaryPath_) != OpenStatus::kOk) return false;
+  TheEnd().HoldingOff([&] { TheEnd().EmptyAtEnd(handle_); });
+  if (!Truncate()) return false;
+  buffer_.resize(kOutputBuffer);
+  bool copied = true;
+  for (uint64_t at = 0; copied;) {
+    int64_t got = merged.ReadAt(at, buffer_.data(), buffer_.size());
+    if (got <= 0) {
+      copied = got == 0;
+      break;
+    }
+    copied = WriteAll(buffer_.data(), static_cast<size_t>(got), &at);
+  }
+  buffer_.clear();
+  return copied;
 }
 
 bool OutputFile::Write(const uint8_t* data, size_t size) {
   if (failed_) return false;
   if (buffer_.size() + size > kOutputBuffer) {
     if (!Flush()) return false;
-    if (size >= kOutputBuffer) {
-      failed_ = !WriteOut(data, size);
-      return !failed_;
-    }
+    if (size >= kOutputBuffer) return WriteAll(data, size, nullptr);
   }
   if (buffer_.capacity() < kOutputBuffer) buffer_.reserve(kOutputBuffer);
   buffer_.insert(buffer_.end(), data, data + size);
   return true;
 }
 
-bool OutputFile::WriteOut(const uint8_t* data, size_t size) {
-  OutputWrite held;
-  if (!held.allowed()) return false;
-  while (size > 0) {
-    int64_t written = WriteSome(data, size, nullptr);
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
+bool OutputFile::WriteAt(uint64_t at, const uint8_t* data, size_t size) {
+  return WriteAll(data, size, &at);
 }
 
-bool OutputFile::WriteAt(uint64_t at, const uint8_t* data, size_t size) {
-  OutputWrite held;
-  if (!held.allowed()) return false;
-  while (size > 0 && !failed_) {
-    int64_t written = WriteSome(data, size, &at);
-    if (written <= 0) {
-      failed_ = true;
-      break;
+bool OutputFile::WriteAll(const uint8_t* data, size_t size, uint64_t* at) {
+  auto write = [&] {
+    while (size > 0 && !failed_) {
+      int64_t written = WriteSome(data, size, at);
+      if (written <= 0) {
+        failed_ = true;
+        break;
+      }
+      data += written;
+      size -= static_cast<size_t>(written);
+      if (at != nullptr) *at += static_cast<uint64_t>(written);
     }
-    data += written;
-    at += static_cast<uint64_t>(written);
-    size -= static_cast<size_t>(written);
+  };
+  if (!InPlace()) {
+    write();
+  } else if (!TheEnd().HoldingOff(write)) {
+    failed_ = true;  // the end has come: nothing more is written
   }
   return !failed_;
 }
@@ -151,10 +185,21 @@ bool OutputFile::CopyFrom(const InputFile& input, uint64_t offset, uint64_t leng
   return Write(input.data() + offset, static_cast<size_t>(length));
 }
 
+bool OutputFile::CopyFromAt(uint64_t at, const InputFile& input, uint64_t offset, uint64_t length) {
+  // Into an output in place every write must be one the end can wait for.
+  int64_t copied = InPlace() ? 0 : CopyInside(at, input, offset, length);
+  if (copied < 0) {
+    failed_ = true;
+    return false;
+  }
+  uint64_t done = static_cast<uint64_t>(copied);
+  return WriteAt(at + done, input.data() + offset + done, static_cast<size_t>(length - done));
+}
+
 bool OutputFile::Flush() {
   if (failed_) return false;
   if (!buffer_.empty()) {
-    failed_ = !WriteOut(buffer_.data(), buffer_.size());
+    WriteAll(buffer_.data(), buffer_.size(), nullptr);
     buffer_.clear();
   }
   return !failed_;

@@ -19,8 +19,10 @@
 //   finished merge stays in the temporary, which keptTemporary() names.
 // - Abandon removes the temporary, or empties a regular output written in place; so does the
 //   destructor of an output begun and neither committed nor abandoned.
-// - From Begin to Commit or Abandon, an ending signal (signals.h) removes the temporary or
-//   empties the regular output written in place: no catchable end leaves a temporary behind.
+// - From Begin to Commit or Abandon, the end of the program (ending.h) removes the temporary or
+//   empties the regular output written in place: no end that can be caught leaves a temporary
+//   or a partial output behind. The temporary is handed to the end only once this run has
+//   created it, and an output in place is taken back before it is closed.
 #pragma once
 
 #include <atomic>
@@ -42,7 +44,8 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   // Opens path for writing, creating an empty file when there is none, without emptying an
-  // existing one and without waiting for a FIFO's reader. False when it cannot be opened.
+  // existing one and without waiting for a FIFO's reader. False when it cannot be opened. Where
+  // path is a symbolic link, the file it leads to is the one replaced later, the link staying.
   bool Open(const std::string& path);
   FileId id() const { return id_; }
   // Empties the file opened; a device or FIFO is left as it is.
@@ -73,23 +76,32 @@ class OutputFile {
   enum class Creation { kCreated, kExists, kNameTooLong, kFolderRefuses, kFailed };
 
   bool Flush();
-  // Writes size bytes to the temporary, or in place; false when the system refuses.
-  bool WriteOut(const uint8_t* data, size_t size);
+  // Writes all size bytes of data, at *at (which it advances) or where the last write ended when
+  // at is null; false once any write has failed. A write to a regular file in place holds the
+  // end off.
+  bool WriteAll(const uint8_t* data, size_t size, uint64_t* at);
+  // Copies the finished temporary into the output, in place; false when any step fails.
+  bool CopyTemporaryInPlace();
   // The handle that writes go to: the temporary's, or the output's when writing in place.
   intptr_t Destination() const { return temp_ != -1 ? temp_ : handle_; }
+  // True when writes go to the output itself and the end would have to empty it.
+  bool InPlace() const { return temp_ == -1 && regular_; }
 
   // Each system's one write to Destination(): up to size bytes of data, at *at, or where the
   // last write ended when at is null. The count written, or -1 when the system refuses.
   int64_t WriteSome(const uint8_t* data, size_t size, const uint64_t* at);
+  // Each system's copy of up to length bytes of input from offset to at, inside the system so
+  // that the bytes do not pass through this process: the count copied (0 where these two files
+  // cannot be copied between that way), or -1 when the system refuses a write.
+  int64_t CopyInside(uint64_t at, const InputFile& input, uint64_t offset, uint64_t length);
   // Each system's steps of Begin, Commit and Abandon.
   Creation CreateTemporary(const std::string& path);  // sets temp_ when created
   // Closes the temporary; before that, on POSIX, gives it the output's permissions and owner.
   bool FinishTemporary();
   void CloseTemporary();
   bool ReplaceOutput();  // renames the temporary over the output
-  // Copies the finished temporary into the output, in place; false when any step fails.
-  bool CopyTemporaryInPlace();
-  void RemoveTemporary();
+  // Makes the output writable again after a refused replace (Windows closed it for the try).
+  bool ReopenOutput();
   // Closes the output opened at the prompt; false when the close fails.
   bool CloseOutput();
 

@@ -18,7 +18,6 @@ class StandardInput {
 
   std::string pending_;  // bytes read but not yet handed out, from at_ on
   size_t at_ = 0;
-  std::string heldBack_;  // Windows: an incomplete UTF-8 sequence at the end of the last piece
 };
 
 }  // namespace bonesplice::platform

@@ -1,15 +1,14 @@
 #include "platform/input_file.h"
 
-#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <new>
 
+#include "platform/posix/descriptors.h"
+#include "platform/posix/faults.h"
 #include "platform/posix/reserve.h"
-#include "platform/signals.h"
 
 namespace bonesplice::platform {
 namespace {
@@ -31,20 +30,21 @@ void* MapAligned(size_t size, int fd) {
 }  // namespace
 
 InputFile::~InputFile() {
-  if (mapped_) munmap(const_cast<uint8_t*>(data_), size_);
-  ReleaseMappingGuard(guard_);
-  if (handle_ != -1) close(static_cast<int>(handle_));
+  if (mapping_ >= 0) {
+    ReleaseMappingGuard(mapping_);
+    munmap(const_cast<uint8_t*>(data_), size_);
+  }
+  if (handle_ != -1) close(Descriptor(handle_));
 }
 
 OpenStatus InputFile::Open(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  int fd = OpenWithoutWaiting(path.c_str(), O_RDONLY);
   if (fd < 0) return OpenStatus::kCannotOpen;
   struct stat status;
   if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
     close(fd);
     return OpenStatus::kNotRegular;
   }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   handle_ = fd;
   id_ = IdentityOfHandle(fd);
   opened_ = CurrentStamp();
@@ -54,7 +54,7 @@ OpenStatus InputFile::Open(const std::string& path) {
 InputFile::Stamp InputFile::CurrentStamp() const {
   Stamp stamp;
   struct stat status;
-  if (fstat(static_cast<int>(handle_), &status) == 0) {
+  if (fstat(Descriptor(handle_), &status) == 0) {
 #ifdef __APPLE__
     long nanoseconds = status.st_mtimespec.tv_nsec;
 #else
@@ -67,22 +67,29 @@ InputFile::Stamp InputFile::CurrentStamp() const {
   return stamp;
 }
 
-bool InputFile::Load() {
-  if (opened_.size == 0) return true;
-  if (opened_.size > SIZE_MAX) throw std::bad_alloc();
+bool InputFile::Map() {
   size_t size = static_cast<size_t>(opened_.size);
-  void* view = MapAligned(size, static_cast<int>(handle_));
-  if (view == MAP_FAILED) return ReadWhole();
+  void* view = MapAligned(size, Descriptor(handle_));
+  if (view == MAP_FAILED) return false;
+  int guard = GuardMapping(static_cast<const uint8_t*>(view), size);
+  if (guard < 0) {
+    // Unguarded, a read of the file shortened by another program would end the program.
+    munmap(view, size);
+    return false;
+  }
   data_ = static_cast<const uint8_t*>(view);
   size_ = size;
-  mapped_ = true;
-  guard_ = GuardMapping(data_, size_);
+  mapping_ = guard;
   return true;
+}
+
+bool InputFile::Faulted() const {
+  return MappingFaulted(mapping_);
 }
 
 int64_t InputFile::ReadAt(uint64_t offset, uint8_t* data, size_t size) const {
   for (;;) {
-    ssize_t read = pread(static_cast<int>(handle_), data, size, static_cast<off_t>(offset));
+    ssize_t read = pread(Descriptor(handle_), data, size, static_cast<off_t>(offset));
     if (read >= 0 || errno != EINTR) return read;
   }
 }

@@ -1,6 +1,5 @@
 #include "platform/output_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,22 +8,44 @@
 #include <climits>
 #include <cstdlib>
 
-#include "platform/signals.h"
+#include "platform/posix/descriptors.h"
 
 namespace bonesplice::platform {
 namespace {
 
-int Descriptor(intptr_t handle) {
-  return static_cast<int>(handle);
+constexpr int kMostLinks = 40;  // as many as the system follows in one path
+
+// The file path leads to: the full path where the system can give one, else the symbolic links
+// followed a step at a time, each relative to the folder of the link that names it (a path the
+// system cannot make whole, past PATH_MAX, can still be used piece by piece).
+std::string FileLedTo(const std::string& path) {
+  if (char* resolved = realpath(path.c_str(), nullptr)) {
+    std::string full = resolved;
+    std::free(resolved);
+    return full;
+  }
+  std::string at = path;
+  for (int link = 0; link < kMostLinks; ++link) {
+    struct stat status;
+    if (lstat(at.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) break;
+    std::string target(PATH_MAX, '\0');
+    ssize_t length = readlink(at.c_str(), target.data(), target.size());
+    if (length < 0) break;
+    target.resize(static_cast<size_t>(length));
+    size_t folderEnd = at.rfind('/');
+    if (target[0] != '/' && folderEnd != std::string::npos) {
+      target.insert(0, at, 0, folderEnd + 1);
+    }
+    at = target;
+  }
+  return at;
 }
 
 }  // namespace
 
 bool OutputFile::Open(const std::string& path) {
-  // Without O_NONBLOCK a FIFO nobody reads would hold the program here for good.
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC | O_NONBLOCK, 0666);
+  int fd = OpenWithoutWaiting(path.c_str(), O_WRONLY | O_CREAT, 0666);
   if (fd < 0) return false;
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   struct stat status;
   if (fstat(fd, &status) != 0) {
     close(fd);
@@ -33,16 +54,8 @@ bool OutputFile::Open(const std::string& path) {
   handle_ = fd;
   regular_ = S_ISREG(status.st_mode);
   id_ = IdentityOfHandle(fd);
-  target_ = path;
-  if (char* resolved = realpath(path.c_str(), nullptr)) {
-    target_ = resolved;
-    std::free(resolved);
-  }
+  target_ = FileLedTo(path);
   return true;
-}
-
-bool OutputFile::Truncate() {
-  return !regular_ || ftruncate(Descriptor(handle_), 0) == 0;
 }
 
 OutputFile::Creation OutputFile::CreateTemporary(const std::string& path) {
@@ -74,36 +87,35 @@ int64_t OutputFile::WriteSome(const uint8_t* data, size_t size, const uint64_t* 
   }
 }
 
-bool OutputFile::CopyFromAt(uint64_t at, const InputFile& input, uint64_t offset, uint64_t length) {
+int64_t OutputFile::CopyInside(uint64_t at, const InputFile& input, uint64_t offset,
+                               uint64_t length) {
 #ifdef __linux__
-  // Inside the kernel: the bytes neither pass through this process nor count as its memory.
-  OutputWrite held;
-  if (!held.allowed()) return false;
+  // The bytes neither pass through this process nor count as its memory.
   off_t from = static_cast<off_t>(offset);
   off_t to = static_cast<off_t>(at);
-  while (length > 0 && !failed_) {
-    size_t piece = static_cast<size_t>(std::min<uint64_t>(length, size_t{1} << 30));
-    ssize_t copied = copy_file_range(Descriptor(input.handle()), &from, Descriptor(Destination()),
-                                     &to, piece, 0);
-    if (copied < 0 && errno == EINTR) continue;
-    // The file ends before the bytes its header promised: another program shortened it. The
-    // rest is read from the mapping, whose guard notes the fault for the caller.
-    if (copied == 0) break;
-    if (copied < 0) {
+  uint64_t copied = 0;
+  while (copied < length) {
+    size_t piece = static_cast<size_t>(std::min<uint64_t>(length - copied, size_t{1} << 30));
+    ssize_t got = copy_file_range(Descriptor(input.handle()), &from, Descriptor(Destination()),
+                                  &to, piece, 0);
+    if (got < 0 && errno == EINTR) continue;
+    // 0: the file ends before the bytes its header promised, since another program shortened
+    // it; the rest is read from the mapping, whose guard notes the fault for the caller.
+    if (got == 0) break;
+    if (got < 0) {
       if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
           errno == EBADF || errno == ETXTBSY || errno == EPERM) {
         break;  // these two files cannot be copied between inside the kernel
       }
-      failed_ = true;
-      return false;
+      return -1;
     }
-    length -= static_cast<uint64_t>(copied);
+    copied += static_cast<uint64_t>(got);
   }
-  offset = static_cast<uint64_t>(from);
-  at = static_cast<uint64_t>(to);
-  if (length == 0) return !failed_;
+  return static_cast<int64_t>(copied);
+#else
+  (void)at, (void)input, (void)offset, (void)length;
+  return 0;
 #endif
-  return WriteAt(at, input.data() + offset, static_cast<size_t>(length));
 }
 
 void OutputFile::CloseTemporary() {
@@ -130,41 +142,14 @@ bool OutputFile::ReplaceOutput() {
   return rename(temporaryPath_.c_str(), target_.c_str()) == 0;
 }
 
-void OutputFile::RemoveTemporary() {
-  unlink(temporaryPath_.c_str());
+bool OutputFile::ReopenOutput() {
+  return handle_ != -1;  // still open: the rename does not need it closed
 }
 
 bool OutputFile::CloseOutput() {
   bool closed = handle_ == -1 || close(Descriptor(handle_)) == 0;
   handle_ = -1;
   return closed;
-}
-
-bool OutputFile::CopyTemporaryInPlace() {
-  EmptyOnSignal(handle_);
-  int from = open(temporaryPath_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (from < 0 || ftruncate(Descriptor(handle_), 0) != 0) {
-    if (from >= 0) close(from);
-    return false;
-  }
-  buffer_.resize(size_t{128} << 10);
-  uint64_t at = 0;
-  bool copied = true;
-  for (;;) {
-    ssize_t got = read(from, buffer_.data(), buffer_.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      copied = got == 0;
-      break;
-    }
-    // The temporary is closed by now, so writes go to the output.
-    copied = WriteAt(at, buffer_.data(), static_cast<size_t>(got));
-    if (!copied) break;
-    at += static_cast<uint64_t>(got);
-  }
-  buffer_.clear();
-  close(from);
-  return copied;
 }
 
 }  // namespace bonesplice::platform

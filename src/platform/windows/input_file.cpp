@@ -1,22 +1,12 @@
 #include "platform/input_file.h"
 
 #include <algorithm>
-#include <new>
 
-#include "platform/signals.h"
 #include "platform/windows/windows.h"
 
 namespace bonesplice::platform {
 
 InputFile::~InputFile() {
-  if (mapped_) {
-    void* start = const_cast<uint8_t*>(data_);
-    if (ReleaseMappingGuard(guard_)) {
-      VirtualFree(start, 0, MEM_RELEASE);
-    } else {
-      UnmapViewOfFile(start);
-    }
-  }
   if (handle_ != -1) CloseHandle(AsHandle(handle_));
 }
 
@@ -51,19 +41,14 @@ InputFile::Stamp InputFile::CurrentStamp() const {
   return stamp;
 }
 
-bool InputFile::Load() {
-  if (opened_.size == 0) return true;
-  if (opened_.size > SIZE_MAX) throw std::bad_alloc();
-  HANDLE mapping = CreateFileMappingW(AsHandle(handle_), nullptr, PAGE_READONLY, 0, 0, nullptr);
-  if (mapping == nullptr) return ReadWhole();
-  void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
-  CloseHandle(mapping);  // the view keeps the mapping alive
-  if (view == nullptr) return ReadWhole();
-  data_ = static_cast<const uint8_t*>(view);
-  size_ = static_cast<size_t>(opened_.size);
-  mapped_ = true;
-  guard_ = GuardMapping(data_, size_);
-  return true;
+// A failed read of a view (a network drive gone) can only be caught for the whole view, which
+// would have to be swapped for memory while other threads read it: inputs are read whole.
+bool InputFile::Map() {
+  return false;
+}
+
+bool InputFile::Faulted() const {
+  return false;
 }
 
 int64_t InputFile::ReadAt(uint64_t offset, uint8_t* data, size_t size) const {

@@ -2,11 +2,10 @@
 
 #include <algorithm>
 
-#include "platform/signals.h"
+#include "platform/unicode.h"
 #include "platform/windows/windows.h"
 
 namespace bonesplice::platform {
-namespace {}  // namespace
 
 bool OutputFile::Open(const std::string& path) {
   HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_WRITE,
@@ -16,18 +15,18 @@ bool OutputFile::Open(const std::string& path) {
   handle_ = FromHandle(handle);
   regular_ = GetFileType(handle) == FILE_TYPE_DISK;
   id_ = IdentityOfHandle(handle_);
+  // The file the name leads to, links followed, whatever the length of its path.
   target_ = path;
-  wchar_t final[4096];
-  DWORD length = GetFinalPathNameByHandleW(handle, final, 4096, FILE_NAME_NORMALIZED);
-  if (length > 0 && length < 4096) target_ = Narrow(final, length);
+  std::wstring final(MAX_PATH, L'\0');
+  DWORD length = GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
+                                           FILE_NAME_NORMALIZED);
+  if (length >= final.size()) {
+    final.resize(length);
+    length = GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
+                                       FILE_NAME_NORMALIZED);
+  }
+  if (length > 0 && length < final.size()) target_ = Utf8FromWide(final.data(), length);
   return true;
-}
-
-bool OutputFile::Truncate() {
-  if (!regular_) return true;
-  LARGE_INTEGER zero{};
-  return SetFilePointerEx(AsHandle(handle_), zero, nullptr, FILE_BEGIN) &&
-         SetEndOfFile(AsHandle(handle_));
 }
 
 OutputFile::Creation OutputFile::CreateTemporary(const std::string& path) {
@@ -42,7 +41,6 @@ OutputFile::Creation OutputFile::CreateTemporary(const std::string& path) {
     case ERROR_ALREADY_EXISTS:
       return Creation::kExists;
     case ERROR_FILENAME_EXCED_RANGE:
-    case ERROR_INVALID_NAME:
       return Creation::kNameTooLong;
     case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:
@@ -67,8 +65,8 @@ int64_t OutputFile::WriteSome(const uint8_t* data, size_t size, const uint64_t* 
   return written;
 }
 
-bool OutputFile::CopyFromAt(uint64_t at, const InputFile& input, uint64_t offset, uint64_t length) {
-  return WriteAt(at, input.data() + offset, static_cast<size_t>(length));
+int64_t OutputFile::CopyInside(uint64_t, const InputFile&, uint64_t, uint64_t) {
+  return 0;  // the inputs are in memory: they are written from there
 }
 
 void OutputFile::CloseTemporary() {
@@ -95,36 +93,12 @@ bool OutputFile::ReplaceOutput() {
          MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
-void OutputFile::RemoveTemporary() {
-  DeleteFileW(Wide(temporaryPath_).c_str());
-}
-
-bool OutputFile::CopyTemporaryInPlace() {
-  // The output was closed for the replace: it is opened again, as the file it was.
+bool OutputFile::ReopenOutput() {
+  // Closed for the replace: opened again, as the file it was.
   handle_ = FromHandle(CreateFileW(Wide(target_).c_str(), GENERIC_WRITE,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (handle_ == -1) return false;
-  EmptyOnSignal(handle_);
-  HANDLE from =
-      CreateFileW(Wide(temporaryPath_).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (from == INVALID_HANDLE_VALUE) return false;
-  bool copied = Truncate();
-  buffer_.resize(size_t{128} << 10);
-  while (copied) {
-    DWORD got = 0;
-    if (!ReadFile(from, buffer_.data(), static_cast<DWORD>(buffer_.size()), &got, nullptr)) {
-      copied = false;
-    } else if (got == 0) {
-      break;
-    } else {
-      copied = WriteOut(buffer_.data(), got);
-    }
-  }
-  buffer_.clear();
-  CloseHandle(from);
-  return copied;
+  return handle_ != -1;
 }
 
 bool OutputFile::CloseOutput() {

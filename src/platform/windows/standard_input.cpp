@@ -1,5 +1,6 @@
 #include "platform/standard_input.h"
 
+#include "platform/unicode.h"
 #include "platform/windows/windows.h"
 
 namespace bonesplice::platform {
@@ -40,28 +41,30 @@ bool StandardInput::Refill() {
     DWORD got = 0;
     if (!ReadConsoleW(input, wide, 1024, &got, nullptr) || got == 0) return false;
     if (wide[0] == 0x1A) return false;  // Ctrl+Z at the start of a line ends console input
-    pending_ = Narrow(wide, got);
+    pending_ = Utf8FromWide(wide, got);
     return true;
   }
   char bytes[4096];
   DWORD got = 0;
-  if (!ReadFile(input, bytes, sizeof bytes, &got, nullptr) || got == 0) {
-    if (heldBack_.empty()) return false;
-    pending_ = FromCodePage(CP_ACP, heldBack_.data(), heldBack_.size());
-    heldBack_.clear();
-    return true;
-  }
-  std::string piece = heldBack_ + std::string(bytes, got);
+  if (!ReadFile(input, bytes, sizeof bytes, &got, nullptr) || got == 0) return false;
+  std::string piece(bytes, got);
   bool valid;
-  size_t whole =
-      WholeUtf8(reinterpret_cast<const unsigned char*>(piece.data()), piece.size(), &valid);
+  size_t whole = WholeUtf8(reinterpret_cast<const unsigned char*>(piece.data()), piece.size(), &valid);
+  // A character cut by the end of the piece: its other bytes are on their way.
+  while (valid && whole < piece.size()) {
+    char next;
+    if (!ReadFile(input, &next, 1, &got, nullptr) || got == 0) {
+      valid = false;  // cut by the end of the input: not UTF-8
+      break;
+    }
+    piece += next;
+    whole = WholeUtf8(reinterpret_cast<const unsigned char*>(piece.data()), piece.size(), &valid);
+  }
   if (valid) {
-    heldBack_ = piece.substr(whole);
-    pending_ = piece.substr(0, whole);
+    pending_ = piece;
   } else {
     // Not UTF-8: text from a console program in the console's own code page.
     UINT codePage = GetConsoleCP();
-    heldBack_.clear();
     pending_ = FromCodePage(codePage != 0 ? codePage : CP_ACP, piece.data(), piece.size());
   }
   return true;

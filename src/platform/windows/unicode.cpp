@@ -1,3 +1,4 @@
+#include "platform/unicode.h"
 #include "platform/windows/windows.h"
 
 namespace bonesplice::platform {
@@ -11,22 +12,12 @@ std::wstring Wide(const std::string& text) {
   return wide;
 }
 
-std::string Narrow(const wchar_t* text, size_t size) {
-  if (size == 0) return {};
-  int length =
-      WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), narrow.data(), length, nullptr,
-                      nullptr);
-  return narrow;
-}
-
 std::string FromCodePage(UINT codePage, const char* data, size_t size) {
   if (size == 0) return {};
   int length = MultiByteToWideChar(codePage, 0, data, static_cast<int>(size), nullptr, 0);
   std::wstring wide(static_cast<size_t>(length), L'\0');
   MultiByteToWideChar(codePage, 0, data, static_cast<int>(size), wide.data(), length);
-  return Narrow(wide.data(), wide.size());
+  return Utf8FromWide(wide.data(), wide.size());
 }
 
 }  // namespace bonesplice::platform

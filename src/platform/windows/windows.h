@@ -1,6 +1,6 @@
 // The Windows half's one way of including the system's API: lean, and without the min and max
-// macros that would break std::min and std::max. Also the UTF-8 and UTF-16 conversions that
-// every Windows call taking a name needs.
+// macros that would break std::min and std::max. Also the conversions to UTF-16 that every
+// Windows call taking a name needs (from UTF-16, platform/unicode.h).
 #pragma once
 
 #ifndef NOMINMAX
@@ -16,9 +16,8 @@
 
 namespace bonesplice::platform {
 
-// UTF-8 to UTF-16, and back; text in a code page to UTF-8.
+// UTF-8 to UTF-16; text in a code page to UTF-8.
 std::wstring Wide(const std::string& text);
-std::string Narrow(const wchar_t* text, size_t size);
 std::string FromCodePage(UINT codePage, const char* data, size_t size);
 
 inline HANDLE AsHandle(intptr_t handle) {

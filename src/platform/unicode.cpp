@@ -1,9 +1,8 @@
-#include "app/arguments.h"
+#include "platform/unicode.h"
 
 #include <cstdint>
-#include <cwchar>
 
-namespace bonesplice {
+namespace bonesplice::platform {
 namespace {
 
 constexpr uint32_t kReplacement = 0xFFFD;
@@ -27,12 +26,13 @@ void AppendUtf8(uint32_t code, std::string& out) {
   }
 }
 
-std::string Utf8Of(const wchar_t* text) {
+}  // namespace
+
+std::string Utf8FromWide(const wchar_t* text, size_t size) {
   std::string out;
-  size_t length = std::wcslen(text);
-  for (size_t i = 0; i < length; ++i) {
+  for (size_t i = 0; i < size; ++i) {
     uint32_t unit = static_cast<uint32_t>(text[i]);
-    if (sizeof(wchar_t) == 2 && unit >= 0xD800 && unit <= 0xDBFF && i + 1 < length) {
+    if (sizeof(wchar_t) == 2 && unit >= 0xD800 && unit <= 0xDBFF && i + 1 < size) {
       uint32_t low = static_cast<uint32_t>(text[i + 1]);
       if (low >= 0xDC00 && low <= 0xDFFF) {
         unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
@@ -44,12 +44,4 @@ std::string Utf8Of(const wchar_t* text) {
   return out;
 }
 
-}  // namespace
-
-std::vector<std::string> ArgumentsFromWide(int argc, const wchar_t* const* argv) {
-  std::vector<std::string> arguments;
-  for (int i = 0; i < argc; ++i) arguments.push_back(Utf8Of(argv[i]));
-  return arguments;
-}
-
-}  // namespace bonesplice
+}  // namespace bonesplice::platform
