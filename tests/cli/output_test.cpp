@@ -3,9 +3,11 @@
 // tests/unit/platform_test.cpp.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -85,7 +87,8 @@ TEST_F(Output, AMergeKilledAtAnyMomentLeavesTheOutputEmptyOrWhole) {
 }
 
 // Each ending signal removes the temporary, or empties an output written in place (in a folder
-// that refuses new files), and ends the program as the signal does.
+// that refuses new files), and ends the program as the signal does, within two seconds: a fault
+// signal that another process sends too, and on one thread or seven.
 TEST_F(Output, SignalsToEndLeaveNoPartialOutputAndEndTheProgramAsTheyWould) {
   if (RunsWindowsProgram()) {
     GTEST_SKIP() << "wine turns no POSIX signal into a console event (Ctrl+C, Ctrl+Break) for a "
@@ -94,53 +97,61 @@ TEST_F(Output, SignalsToEndLeaveNoPartialOutputAndEndTheProgramAsTheyWould) {
   struct Case {
     int number;
     std::string name;
+    const char* threads = "2";
   };
   // Every signal that ends a process and can be caught, the real-time ones too; then a name too
   // long for the usual temporary, which gets a short one beside it; then an output in a folder
-  // that refuses new files, written in place by a user other than root.
+  // that refuses new files, written in place (by a user other than root, whom no folder refuses).
   std::vector<Case> cases;
   for (int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
-                     SIGPROF, SIGXCPU, SIGTRAP, SIGRTMIN + 3}) {
+                     SIGPROF, SIGXCPU, SIGTRAP, SIGSEGV, SIGRTMIN + 3}) {
     cases.push_back({number, "out.gla"});
   }
   cases.push_back({SIGTERM, std::string(250, 'n')});
-  std::vector<uint8_t> wholes[2];
-  for (bool optimize : {false, true}) {
-    ASSERT_EQ(RunBonesplice(dir.path(), MergeArguments(optimize), "whole.gla\n").status, 1);
-    wholes[optimize] = ReadFileBytes(dir / "whole.gla");
-  }
   ProcessOptions noCore;
   noCore.shellPrefix = "ulimit -c 0";
-  ProcessOptions someoneElse = noCore;
-  someoneElse.launcher = AnotherUser();
-  if (!someoneElse.launcher.empty()) {
-    cases.push_back({SIGINT, "locked/out.gla"});
+  ProcessOptions inPlace = noCore;
+  inPlace.launcher = AnotherUser();
+  bool lockable = getuid() != 0 || !inPlace.launcher.empty();
+  if (lockable) {
+    for (Case c : {Case{SIGINT, "", "1"}, Case{SIGTERM, "", "7"}, Case{SIGSEGV, "", "1"},
+                   Case{SIGBUS, "", "1"}, Case{SIGSEGV, "", "7"}, Case{SIGBUS, "", "7"}}) {
+      c.name = "locked/out.gla";
+      cases.push_back(c);
+    }
     fs::permissions(dir.path(), fs::perms(0755));
     fs::create_directory(dir / "locked");
     WriteFileBytes(dir / "locked" / "out.gla", {});
     fs::permissions(dir / "locked" / "out.gla", fs::perms(0666));
     fs::permissions(dir / "locked", fs::perms(0555));
   }
+  std::vector<uint8_t> wholes[2];
+  for (bool optimize : {false, true}) {
+    ASSERT_EQ(RunBonesplice(dir.path(), MergeArguments(optimize), "whole.gla\n").status, 1);
+    wholes[optimize] = ReadFileBytes(dir / "whole.gla");
+  }
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.number) + " " + c.name.substr(0, 10));
+    SCOPED_TRACE(std::to_string(c.number) + " " + c.name.substr(0, 10) + " " + c.threads);
     std::string temporary = c.name.size() > 200 ? ".bonesplice-" : c.name + ".bonesplice-";
-    bool inPlace = c.name.rfind("locked/", 0) == 0;
+    bool locked = c.name.rfind("locked/", 0) == 0;
+    ProcessOptions options = locked ? inPlace : noCore;
+    options.shellPrefix += std::string("; export BONESPLICE_THREADS=") + c.threads;
     bool caughtWriting = false;
     // The signal must come while the output is being written; a run that ends first is tried
     // again.
     for (int attempt = 0; attempt < 20 && !caughtWriting; ++attempt) {
-      Process process(dir.path(), MergeArguments(attempt % 2 == 1), inPlace ? someoneElse : noCore);
+      Process process(dir.path(), MergeArguments(attempt % 2 == 1), options);
       ASSERT_TRUE(process.WaitFor(messages::kPrompt));
       process.Write(c.name + "\n");
       ASSERT_TRUE(process.WaitFor(messages::Progress(0)));
-      // Until the temporary appears.
+      // Until the temporary appears, or the output in place grows.
       auto start = std::chrono::steady_clock::now();
       while (NamesStartingWith(dir.path(), temporary).empty() && fs::file_size(dir / c.name) == 0 &&
              std::chrono::steady_clock::now() - start < std::chrono::seconds(2)) {
         std::this_thread::yield();
       }
       process.Signal(c.number);
-      RunResult run = process.Finish();
+      RunResult run = process.Finish(std::chrono::seconds(2));
       if (!run.signaled) continue;  // it had finished
       EXPECT_EQ(run.status, 128 + c.number);
       EXPECT_TRUE(NamesStartingWith(dir.path(), temporary).empty());
@@ -152,7 +163,57 @@ TEST_F(Output, SignalsToEndLeaveNoPartialOutputAndEndTheProgramAsTheyWould) {
     }
     EXPECT_TRUE(caughtWriting);
   }
-  if (!someoneElse.launcher.empty()) fs::permissions(dir / "locked", fs::perms(0755));
+  if (lockable) fs::permissions(dir / "locked", fs::perms(0755));
+  ExpectSourcesUnchanged();
+}
+
+// A write into a FIFO whose reader has stopped reading delays no end: the program ends by the
+// signal within a second, whether the reader stalls before the first byte or before the last
+// pieces (when one thread is left writing), on one thread or two.
+TEST_F(Output, AnEndingSignalEndsAMergeIntoAStalledFifoAtOnce) {
+  if (RunsWindowsProgram()) GTEST_SKIP() << "a FIFO is a POSIX file";
+  ASSERT_EQ(RunBonesplice(dir.path(), MergeArguments(false), "whole.gla\n").status, 1);
+  const size_t whole = static_cast<size_t>(fs::file_size(dir / "whole.gla"));
+  constexpr int kFullFifo = 60000;
+  ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+  for (int number : {SIGTERM, SIGINT}) {
+    for (const char* threads : {"1", "2"}) {
+      for (size_t unread : {whole, size_t{256} << 10}) {
+        SCOPED_TRACE(std::to_string(number) + " " + threads + " " + std::to_string(unread));
+        // The read end is open before the program starts; it never waits for a reader.
+        int reader = open((dir / "pipe").c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(reader, 0);
+        ProcessOptions options;
+        options.shellPrefix = std::string("export BONESPLICE_THREADS=") + threads;
+        Process process(dir.path(), MergeArguments(false), options);
+        process.Write("pipe\n");
+        // All but the unread bytes are taken; then the reader stalls, with the FIFO full (its
+        // 64 KiB, less what pieces of a page the writes leave unused).
+        std::vector<uint8_t> buffer(65536);
+        size_t taken = 0;
+        int queued = 0;
+        auto start = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
+          if (taken < whole - unread) {
+            ssize_t n = read(reader, buffer.data(), std::min(buffer.size(), whole - unread - taken));
+            if (n > 0) taken += static_cast<size_t>(n);
+          } else if (ioctl(reader, FIONREAD, &queued) != 0 || queued >= kFullFifo) {
+            break;
+          }
+          std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        ASSERT_GE(queued, kFullFifo);
+        process.Signal(number);
+        RunResult run = process.Finish(std::chrono::seconds(1));
+        close(reader);
+        EXPECT_TRUE(run.signaled);
+        EXPECT_EQ(run.status, 128 + number);
+      }
+    }
+  }
+  std::vector<std::string> names = NamesStartingWith(dir.path(), "");
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"base.gla", "donor.gla", "pipe", "whole.gla"}));
   ExpectSourcesUnchanged();
 }
 

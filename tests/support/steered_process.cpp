@@ -94,15 +94,22 @@ void Process::Signal(int number) {
   kill(pid_, number);
 }
 
-RunResult Process::Finish() {
+RunResult Process::Finish(std::chrono::milliseconds limit) {
   if (input_ >= 0) close(input_);
   input_ = -1;
+  int status = 0;
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  pid_t ended;
+  while ((ended = waitpid(pid_, &status, WNOHANG)) == 0 &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (ended == 0) kill(pid_, SIGKILL);
+  while (ended <= 0 && (ended = waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
+  }
   if (reader_.joinable()) reader_.join();
   if (output_ >= 0) close(output_);
   output_ = -1;
-  int status = 0;
-  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-  }
   pid_ = -1;
   return ResultOf(status, text_);
 }

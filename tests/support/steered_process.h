@@ -3,6 +3,7 @@
 // started through its runner, if any, whose process it becomes (wine does so).
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
@@ -40,8 +41,9 @@ class Process {
   bool Printed(const std::string& text);
   void Write(const std::string& input);
   void Signal(int signal);
-  // Closes standard input, reads the rest of the output and waits for the end.
-  RunResult Finish();
+  // Closes standard input, reads the rest of the output and waits for the end; a program still
+  // running after limit is killed (SIGKILL), so that a hang fails the test rather than holding it.
+  RunResult Finish(std::chrono::milliseconds limit = std::chrono::hours(1));
 
  private:
   void ReadOutput();
