@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -434,7 +435,8 @@ TEST(Ending, WaitsForTheStepUnderWayAndLetsNoneStartAfterIt) {
 }
 
 // The end removes the temporary from the moment it exists until it is renamed or removed:
-// nothing before Begin, the temporary after it (the output keeping what it held).
+// nothing before Begin, the temporary after it (the output keeping what it held). Windows keeps
+// the name of a removed file that is still open until it is closed, but it opens no more.
 TEST(OutputFile, HandsTheEndItsTemporaryWhileItExists) {
   ScratchDir dir;
   const Bytes old = Pattern(5000, 1);
@@ -443,9 +445,10 @@ TEST(OutputFile, HandsTheEndItsTemporaryWhileItExists) {
   ASSERT_TRUE(output.Open((dir / "out.gla").string()));
   bonesplice::platform::TheEnd().EndAfterCrash();
   ASSERT_TRUE(output.Begin());
-  EXPECT_EQ(OtherNames(dir.path(), {"out.gla"}).size(), 1u);
+  std::vector<std::string> added = OtherNames(dir.path(), {"out.gla"});
+  ASSERT_EQ(added.size(), 1u);
   bonesplice::platform::TheEnd().EndAfterCrash();
-  EXPECT_EQ(OtherNames(dir.path(), {"out.gla"}), std::vector<std::string>{});
+  EXPECT_FALSE(std::ifstream(dir / added[0]).is_open());
   EXPECT_EQ(ReadFileBytes(dir / "out.gla"), old);
   output.Abandon();
 }

@@ -38,8 +38,9 @@ void PrepareProcess() {
                               OPEN_EXISTING, 0, nullptr);
     if (null != INVALID_HANDLE_VALUE) SetStdHandle(kind, null);
   }
-  // No message boxes for drives without media; a failed open is reported as such.
-  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  // No message boxes for drives without media (a failed open is reported as such), nor for a
+  // crash: a batch run must not wait at a dialog for someone to close it.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX | SEM_NOGPFAULTERRORBOX);
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
   SetUnhandledExceptionFilter(OnUnhandledException);
   std::signal(SIGABRT, OnAbort);
