@@ -1,13 +1,7 @@
-// How the program ends when it does not choose to, and what is cleaned up first.
-//
-// - An ending signal (SIGINT, SIGTERM, ...; a fault signal that another process sent) or a
-//   console event (Windows) reaches one thread that does nothing else: on POSIX a thread of the
-//   program's own that waits for those signals, which every other thread blocks; on Windows the
-//   thread the system runs the console handler on. That thread runs TheEnd().End(), then ends
-//   the program as the signal or event would have.
-// - A crash (a fault outside a guarded mapping, abort, std::terminate) runs
-//   TheEnd().EndAfterCrash() on the thread that crashed, then ends as it would have.
-// docs/architecture.md ("How the program ends") has the whole picture.
+// How the program ends when it does not choose to, and what is cleaned up first. An ending
+// signal or console event reaches one thread that does nothing else and runs TheEnd().End(); a
+// crash runs TheEnd().EndAfterCrash() where it happens. docs/architecture.md ("How the program
+// ends") has the whole picture.
 #pragma once
 
 #include <atomic>
@@ -16,16 +10,13 @@
 
 namespace bonesplice::platform {
 
-// Called once, first thing in main, before any other thread exists:
-// - makes the three standard descriptors (standard handles on Windows) valid, opening the null
-//   device onto any that is closed, so that no file the program opens can take their place;
-// - ignores SIGPIPE and SIGXFSZ, so that a console closed early or a file-size limit turns into
-//   a failed write instead of ending the program;
-// - has every end that can be caught run the ending routine first: each signal whose default
-//   ends the process (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGXCPU, the
-//   real-time signals from SIGRTMIN, ...) and every console event on Windows (Ctrl+C,
-//   Ctrl+Break, closing the console, logoff, shutdown); a crash cleans up at once. A signal the
-//   program was started with ignored stays ignored.
+// Called once, first thing in main, before any other thread exists: opens the null device onto
+// any of the three standard descriptors (handles) that is closed, so that no file the program
+// opens takes their place; ignores SIGPIPE and SIGXFSZ, so that a console closed early or a
+// file-size limit turns into a failed write; and has every end that can be caught (each signal
+// whose default ends the process, the real-time ones from SIGRTMIN among them, and every
+// console event on Windows) run the ending routine first, and a crash clean up at once. A
+// signal the program was started with ignored stays ignored.
 void PrepareProcess();
 
 // What the end cleans up (the temporary this run created, or an output written in place), and
@@ -60,9 +51,7 @@ class Ending {
   void EndAfterCrash() const;
 
  private:
-  static_assert(std::atomic<const char*>::is_always_lock_free &&
-                    std::atomic<intptr_t>::is_always_lock_free,
-                "a signal handler reads them");
+  static_assert(std::atomic<intptr_t>::is_always_lock_free, "a signal handler reads them");
 
   std::mutex mutex_;
   bool ended_ = false;  // guarded by mutex_

@@ -26,7 +26,7 @@ bool InputFile::ReadWhole() {
 }
 
 bool InputFile::failed() const {
-  return Faulted() || (handle_ != -1 && CurrentStamp() != opened_);
+  return (faulted_ != nullptr && faulted_->load()) || (handle_ != -1 && CurrentStamp() != opened_);
 }
 
 }  // namespace bonesplice::platform

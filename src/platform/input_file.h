@@ -1,6 +1,7 @@
 // An input file, opened once and then seen whole as its bytes.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -23,9 +24,9 @@ class InputFile {
   // regular file is kNotRegular and is closed again.
   OpenStatus Open(const std::string& path);
 
-  // Makes the whole file visible through data() and size(): mapped read-only where the system
-  // can keep the promise of failed() below for a mapping (POSIX), read into memory otherwise.
-  // False when reading fails; throws std::bad_alloc when the file does not fit in memory.
+  // Makes the whole file visible through data() and size(): mapped where failed() can keep its
+  // promise for a mapping (POSIX), read into memory otherwise. False when reading fails; throws
+  // std::bad_alloc when the file does not fit in memory.
   bool Load();
   // Reads up to size bytes at offset into data, from the file rather than from data(): the
   // count read, 0 at the end of the file, -1 when reading fails.
@@ -37,10 +38,9 @@ class InputFile {
   // The open file: a descriptor on POSIX, a HANDLE on Windows.
   intptr_t handle() const { return handle_; }
 
-  // True once reading the file failed after Load, because the device failed or another program
-  // shortened the file (the bytes concerned then read as zeros, from any thread, however many
-  // read them at once), or when the file's size or modification time is no longer what it was
-  // at Open. Either way the caller must not trust what it built from the bytes.
+  // True once a read failed after Load (a device error, or the file shortened by another
+  // program: the bytes concerned read as zeros, from any thread), or when the file's size or
+  // modification time is no longer what it was at Open: what was built from it is not trusted.
   bool failed() const;
 
  private:
@@ -53,12 +53,9 @@ class InputFile {
     }
   };
   Stamp CurrentStamp() const;
-  // Each system's mapping of the whole file, guarded so that a read the file no longer backs
-  // reads zeros and is noted; false where the system cannot map it so (never on Windows, where
-  // no single page of a view can be swapped for zeros).
+  // Each system's guarded mapping of the whole file, which sets faulted_; false where it cannot
+  // map it so (never on Windows, where no single page of a view can be swapped for zeros).
   bool Map();
-  // True once a read of the mapping has faulted.
-  bool Faulted() const;
   // Reads the whole file into copy_ where it is not mapped.
   bool ReadWhole();
 
@@ -67,8 +64,8 @@ class InputFile {
   Stamp opened_;
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
-  int mapping_ = -1;           // the guard of the file's mapping; -1 when it is not mapped
-  std::vector<uint8_t> copy_;  // the file's bytes where it is not mapped
+  const std::atomic<bool>* faulted_ = nullptr;  // the mapping's guard; null when not mapped
+  std::vector<uint8_t> copy_;                   // the file's bytes where it is not mapped
 };
 
 }  // namespace bonesplice::platform

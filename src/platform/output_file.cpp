@@ -33,7 +33,7 @@ std::string TemporaryName(const std::string& target, bool shortName) {
 
 OutputFile::~OutputFile() {
   if (begun_) Abandon();
-  CloseOutput();
+  Close(handle_);
 }
 
 bool OutputFile::Truncate() {
@@ -77,11 +77,11 @@ bool OutputFile::Commit() {
   begun_ = false;
   if (temporaryPath_.empty()) {
     if (!written) Truncate();  // what was written in place before the failure goes too
-    TheEnd().HoldingOff([] { TheEnd().Clear(); });  // before the handle is closed and reused
-    bool closed = CloseOutput();
-    return written && closed;
+    LetGo(false);              // before the handle is closed and reused
+    return Close(handle_) && written;
   }
-  bool finished = FinishTemporary() && written;
+  TakeOutputPermissions();
+  bool finished = Close(temp_) && written;
   bool replaced = false;
   if (finished) {
     TheEnd().HoldingOff([&] {
@@ -97,38 +97,34 @@ bool OutputFile::Commit() {
     copied = CopyTemporaryInPlace();
     if (!copied) Truncate();
     TheEnd().HoldingOff([] { TheEnd().EmptyAtEnd(-1); });  // before the handle is closed
-    copied = CloseOutput() && copied;
+    copied = Close(handle_) && copied;
     if (!copied) kept_ = temporaryPath_;
   }
-  CloseOutput();
+  Close(handle_);
   // The temporary goes, unless it was renamed or holds a merge that could not be put in place.
-  TheEnd().HoldingOff([&] {
-    if (!replaced && kept_.empty()) RemoveFile(temporaryPath_.c_str());
-    TheEnd().Clear();
-  });
-  temporaryPath_.clear();
+  LetGo(!replaced && kept_.empty());
   return replaced || copied;
 }
 
 void OutputFile::Abandon() {
   buffer_.clear();
   begun_ = false;
-  if (!temporaryPath_.empty()) {
-    CloseTemporary();
-    TheEnd().HoldingOff([&] {
-      RemoveFile(temporaryPath_.c_str());
-      TheEnd().Clear();
-    });
-    temporaryPath_.clear();
-    return;
-  }
-  if (handle_ != -1) Truncate();
-  TheEnd().HoldingOff([] { TheEnd().Clear(); });
+  Close(temp_);
+  if (temporaryPath_.empty() && handle_ != -1) Truncate();
+  LetGo(!temporaryPath_.empty());
+}
+
+void OutputFile::LetGo(bool removeTemporary) {
+  TheEnd().HoldingOff([&] {
+    if (removeTemporary) RemoveFile(temporaryPath_.c_str());
+    TheEnd().Clear();
+  });
+  temporaryPath_.clear();
 }
 
 bool OutputFile::CopyTemporaryInPlace() {
   InputFile merged;
-  if (!ReopenOutput() || merged.Open(temporaryPath_) != OpenStatus::kOk) return false;
+  if (handle_ == -1 || merged.Open(temporaryPath_) != OpenStatus::kOk) return false;
   TheEnd().HoldingOff([&] { TheEnd().EmptyAtEnd(handle_); });
   if (!Truncate()) return false;
   buffer_.resize(kOutputBuffer);
@@ -187,12 +183,7 @@ bool OutputFile::CopyFrom(const InputFile& input, uint64_t offset, uint64_t leng
 
 bool OutputFile::CopyFromAt(uint64_t at, const InputFile& input, uint64_t offset, uint64_t length) {
   // Into an output in place every write must be one the end can wait for.
-  int64_t copied = InPlace() ? 0 : CopyInside(at, input, offset, length);
-  if (copied < 0) {
-    failed_ = true;
-    return false;
-  }
-  uint64_t done = static_cast<uint64_t>(copied);
+  uint64_t done = InPlace() ? 0 : CopyInside(at, input, offset, length);
   return WriteAt(at + done, input.data() + offset + done, static_cast<size_t>(length - done));
 }
 

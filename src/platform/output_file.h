@@ -76,34 +76,31 @@ class OutputFile {
   enum class Creation { kCreated, kExists, kNameTooLong, kFolderRefuses, kFailed };
 
   bool Flush();
-  // Writes all size bytes of data, at *at (which it advances) or where the last write ended when
-  // at is null; false once any write has failed. A write to a regular file in place holds the
-  // end off.
+  // Writes all of data at *at (which it advances), or where the last write ended when at is
+  // null; false once any write has failed. Into a regular file in place it holds the end off.
   bool WriteAll(const uint8_t* data, size_t size, uint64_t* at);
   // Copies the finished temporary into the output, in place; false when any step fails.
   bool CopyTemporaryInPlace();
-  // The handle that writes go to: the temporary's, or the output's when writing in place.
+  // In one step: removes the temporary when asked, and leaves the end nothing to clean up.
+  void LetGo(bool removeTemporary);
+  // Where writes go: the temporary, or the output itself (which the end must then empty).
   intptr_t Destination() const { return temp_ != -1 ? temp_ : handle_; }
-  // True when writes go to the output itself and the end would have to empty it.
   bool InPlace() const { return temp_ == -1 && regular_; }
 
-  // Each system's one write to Destination(): up to size bytes of data, at *at, or where the
-  // last write ended when at is null. The count written, or -1 when the system refuses.
+  // Each system's one write to Destination() of up to size bytes, at *at or where the last
+  // write ended: the count written, or -1 when the system refuses.
   int64_t WriteSome(const uint8_t* data, size_t size, const uint64_t* at);
-  // Each system's copy of up to length bytes of input from offset to at, inside the system so
-  // that the bytes do not pass through this process: the count copied (0 where these two files
-  // cannot be copied between that way), or -1 when the system refuses a write.
-  int64_t CopyInside(uint64_t at, const InputFile& input, uint64_t offset, uint64_t length);
+  // Each system's copy inside the system of up to length bytes of input from offset to at: the
+  // count copied, the rest to be written from memory.
+  uint64_t CopyInside(uint64_t at, const InputFile& input, uint64_t offset, uint64_t length);
   // Each system's steps of Begin, Commit and Abandon.
   Creation CreateTemporary(const std::string& path);  // sets temp_ when created
-  // Closes the temporary; before that, on POSIX, gives it the output's permissions and owner.
-  bool FinishTemporary();
-  void CloseTemporary();
-  bool ReplaceOutput();  // renames the temporary over the output
-  // Makes the output writable again after a refused replace (Windows closed it for the try).
-  bool ReopenOutput();
-  // Closes the output opened at the prompt; false when the close fails.
-  bool CloseOutput();
+  void TakeOutputPermissions();  // POSIX: the temporary gets the output's permissions and owner
+  // Renames the temporary over the output. Where that is refused, the output is open for the
+  // copy in place (Windows closes it for the try and opens it again).
+  bool ReplaceOutput();
+  // Closes handle unless it is -1, and sets it to -1; false when the close fails.
+  static bool Close(intptr_t& handle);
 
   intptr_t handle_ = -1;  // the output as opened at the prompt
   intptr_t temp_ = -1;    // the temporary, while it is open

@@ -11,9 +11,8 @@ inline int Descriptor(intptr_t handle) {
   return static_cast<int>(handle);
 }
 
-// Opens path with flags (and mode, where it is created) without waiting for the other end of a
-// FIFO, and never as the controlling terminal; later reads and writes then block as usual. The
-// descriptor, or -1.
+// open() that neither waits for the other end of a FIFO nor takes a terminal as the controlling
+// one; later reads and writes block as usual. The descriptor, or -1.
 inline int OpenWithoutWaiting(const char* path, int flags, mode_t mode = 0) {
   int fd = open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
   if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);

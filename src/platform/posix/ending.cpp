@@ -14,13 +14,12 @@
 namespace bonesplice::platform {
 namespace {
 
-// Every signal whose default action ends the process, that a process may catch and that no
-// fault raises. SIGPIPE and SIGXFSZ are not among them: they are ignored, so that their causes
-// turn into failed writes. The real-time signals from SIGRTMIN are added at start (the C
-// library keeps the first few for itself).
+// Every signal whose default ends the process, that can be caught and that no fault raises, but
+// SIGPIPE and SIGXFSZ (ignored, so that their causes become failed writes); the real-time ones
+// from SIGRTMIN are added at start (the C library keeps those before it).
 constexpr int kEndingSignals[] = {
-    SIGHUP, SIGINT,  SIGQUIT, SIGTRAP,   SIGUSR1, SIGUSR2, SIGALRM, SIGTERM, SIGXCPU,
-    SIGVTALRM, SIGPROF,
+    SIGHUP,    SIGINT,  SIGQUIT, SIGTRAP,   SIGUSR1, SIGUSR2,
+    SIGALRM,   SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF,
 #ifdef SIGSTKFLT
     SIGSTKFLT,
 #endif
@@ -45,10 +44,7 @@ EndingThread endingThread;
 // Ends the program by signal, with its default action, so that a batch loop and the shell see
 // the real cause.
 [[noreturn]] void EndBy(int signal) {
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  sigemptyset(&action.sa_mask);
-  sigaction(signal, &action, nullptr);
+  ::signal(signal, SIG_DFL);
   pthread_kill(pthread_self(), signal);
   sigset_t only;
   sigemptyset(&only);
@@ -99,7 +95,7 @@ void PrepareProcess() {
   // The thread that waits is made with the fault signals blocked too, so that one another
   // process sent can be handed to it; every other thread inherits the ending signals blocked.
   sigset_t waited = ending;
-  AddFaultSignals(&waited);
+  for (int signal : kFaultSignals) sigaddset(&waited, signal);
   sigset_t before;
   pthread_sigmask(SIG_BLOCK, &waited, &before);
   try {

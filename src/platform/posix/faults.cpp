@@ -11,7 +11,6 @@
 namespace bonesplice::platform {
 namespace {
 
-constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGSYS};
 constexpr int kFaultCount = sizeof kFaultSignals / sizeof kFaultSignals[0];
 constexpr int kGuards = 4;
 
@@ -86,29 +85,22 @@ void CatchFaults() {
   }
 }
 
-void AddFaultSignals(sigset_t* set) {
-  for (int signal : kFaultSignals) sigaddset(set, signal);
-}
-
-int GuardMapping(const uint8_t* start, size_t length) {
+const std::atomic<bool>* GuardMapping(const uint8_t* start, size_t length) {
   CatchFaults();
-  for (int i = 0; i < kGuards; ++i) {
-    Guard& guard = faults.guards[i];
+  for (Guard& guard : faults.guards) {
     if (guard.length.load() != 0) continue;
     guard.faulted = false;
     guard.start = reinterpret_cast<uintptr_t>(start);
     guard.length = length;
-    return i;
+    return &guard.faulted;
   }
-  return -1;
+  return nullptr;
 }
 
-bool MappingFaulted(int guard) {
-  return guard >= 0 && faults.guards[guard].faulted.load();
-}
-
-void ReleaseMappingGuard(int guard) {
-  if (guard >= 0) faults.guards[guard].length = 0;
+void ReleaseMappingGuard(const std::atomic<bool>* flag) {
+  for (Guard& guard : faults.guards) {
+    if (&guard.faulted == flag) guard.length = 0;
+  }
 }
 
 }  // namespace bonesplice::platform

@@ -30,8 +30,8 @@ void* MapAligned(size_t size, int fd) {
 }  // namespace
 
 InputFile::~InputFile() {
-  if (mapping_ >= 0) {
-    ReleaseMappingGuard(mapping_);
+  if (faulted_ != nullptr) {
+    ReleaseMappingGuard(faulted_);
     munmap(const_cast<uint8_t*>(data_), size_);
   }
   if (handle_ != -1) close(Descriptor(handle_));
@@ -71,20 +71,15 @@ bool InputFile::Map() {
   size_t size = static_cast<size_t>(opened_.size);
   void* view = MapAligned(size, Descriptor(handle_));
   if (view == MAP_FAILED) return false;
-  int guard = GuardMapping(static_cast<const uint8_t*>(view), size);
-  if (guard < 0) {
+  faulted_ = GuardMapping(static_cast<const uint8_t*>(view), size);
+  if (faulted_ == nullptr) {
     // Unguarded, a read of the file shortened by another program would end the program.
     munmap(view, size);
     return false;
   }
   data_ = static_cast<const uint8_t*>(view);
   size_ = size;
-  mapping_ = guard;
   return true;
-}
-
-bool InputFile::Faulted() const {
-  return MappingFaulted(mapping_);
 }
 
 int64_t InputFile::ReadAt(uint64_t offset, uint8_t* data, size_t size) const {

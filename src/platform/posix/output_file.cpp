@@ -26,16 +26,12 @@ std::string FileLedTo(const std::string& path) {
   }
   std::string at = path;
   for (int link = 0; link < kMostLinks; ++link) {
-    struct stat status;
-    if (lstat(at.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) break;
     std::string target(PATH_MAX, '\0');
     ssize_t length = readlink(at.c_str(), target.data(), target.size());
-    if (length < 0) break;
+    if (length <= 0) break;  // not a link: the file itself
     target.resize(static_cast<size_t>(length));
     size_t folderEnd = at.rfind('/');
-    if (target[0] != '/' && folderEnd != std::string::npos) {
-      target.insert(0, at, 0, folderEnd + 1);
-    }
+    if (target[0] != '/' && folderEnd != std::string::npos) target.insert(0, at, 0, folderEnd + 1);
     at = target;
   }
   return at;
@@ -81,14 +77,14 @@ OutputFile::Creation OutputFile::CreateTemporary(const std::string& path) {
 int64_t OutputFile::WriteSome(const uint8_t* data, size_t size, const uint64_t* at) {
   int fd = Descriptor(Destination());
   for (;;) {
-    ssize_t written = at != nullptr ? pwrite(fd, data, size, static_cast<off_t>(*at))
-                                    : write(fd, data, size);
+    ssize_t written =
+        at != nullptr ? pwrite(fd, data, size, static_cast<off_t>(*at)) : write(fd, data, size);
     if (written >= 0 || errno != EINTR) return written;
   }
 }
 
-int64_t OutputFile::CopyInside(uint64_t at, const InputFile& input, uint64_t offset,
-                               uint64_t length) {
+uint64_t OutputFile::CopyInside(uint64_t at, const InputFile& input, uint64_t offset,
+                                uint64_t length) {
 #ifdef __linux__
   // The bytes neither pass through this process nor count as its memory.
   off_t from = static_cast<off_t>(offset);
@@ -96,59 +92,38 @@ int64_t OutputFile::CopyInside(uint64_t at, const InputFile& input, uint64_t off
   uint64_t copied = 0;
   while (copied < length) {
     size_t piece = static_cast<size_t>(std::min<uint64_t>(length - copied, size_t{1} << 30));
-    ssize_t got = copy_file_range(Descriptor(input.handle()), &from, Descriptor(Destination()),
-                                  &to, piece, 0);
+    ssize_t got = copy_file_range(Descriptor(input.handle()), &from, Descriptor(Destination()), &to,
+                                  piece, 0);
     if (got < 0 && errno == EINTR) continue;
-    // 0: the file ends before the bytes its header promised, since another program shortened
-    // it; the rest is read from the mapping, whose guard notes the fault for the caller.
-    if (got == 0) break;
-    if (got < 0) {
-      if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
-          errno == EBADF || errno == ETXTBSY || errno == EPERM) {
-        break;  // these two files cannot be copied between inside the kernel
-      }
-      return -1;
-    }
+    // The rest is written from the mapping: where these files cannot be copied between inside
+    // the kernel, where the input ends early (another program shortened it: the mapping's
+    // guard notes the fault), and where a write fails (it fails there again, and is reported).
+    if (got <= 0) break;
     copied += static_cast<uint64_t>(got);
   }
-  return static_cast<int64_t>(copied);
+  return copied;
 #else
   (void)at, (void)input, (void)offset, (void)length;
   return 0;
 #endif
 }
 
-void OutputFile::CloseTemporary() {
-  if (temp_ == -1) return;
-  close(Descriptor(temp_));
-  temp_ = -1;
-}
-
-bool OutputFile::FinishTemporary() {
-  // The output keeps the permissions, and where allowed the owner, it had.
+void OutputFile::TakeOutputPermissions() {
   struct stat status;
-  int temp = Descriptor(temp_);
-  if (fstat(Descriptor(handle_), &status) == 0) {
-    if (fchown(temp, status.st_uid, status.st_gid) != 0) {
-      // Only the owner changes hands; the permissions below still apply.
-    }
-    fchmod(temp, status.st_mode & 07777);
+  if (fstat(Descriptor(handle_), &status) != 0) return;
+  if (fchown(Descriptor(temp_), status.st_uid, status.st_gid) != 0) {
+    // Only the owner changes hands; the permissions below still apply.
   }
-  temp_ = -1;
-  return close(temp) == 0;
+  fchmod(Descriptor(temp_), status.st_mode & 07777);
 }
 
 bool OutputFile::ReplaceOutput() {
   return rename(temporaryPath_.c_str(), target_.c_str()) == 0;
 }
 
-bool OutputFile::ReopenOutput() {
-  return handle_ != -1;  // still open: the rename does not need it closed
-}
-
-bool OutputFile::CloseOutput() {
-  bool closed = handle_ == -1 || close(Descriptor(handle_)) == 0;
-  handle_ = -1;
+bool OutputFile::Close(intptr_t& handle) {
+  bool closed = handle == -1 || close(Descriptor(handle)) == 0;
+  handle = -1;
   return closed;
 }
 

@@ -6,21 +6,30 @@
 
 namespace bonesplice::platform {
 
+namespace {
+
+// Hands all of text to write(data, count, &written) in pieces of at most most units, until a
+// write fails.
+template <typename Text, typename Write>
+void WriteAll(const Text& text, size_t most, Write write) {
+  for (size_t at = 0; at < text.size();) {
+    DWORD written = 0;
+    DWORD piece = static_cast<DWORD>(std::min(text.size() - at, most));
+    if (!write(text.data() + at, piece, &written) || written == 0) return;
+    at += written;
+  }
+}
+
+}  // namespace
+
 void WriteStandardOutput(const std::string& text) {
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (output == nullptr || output == INVALID_HANDLE_VALUE || text.empty()) return;
+  if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
   DWORD mode;
   if (GetConsoleMode(output, &mode)) {
-    std::wstring wide = Wide(text);
-    size_t at = 0;
-    while (at < wide.size()) {
-      DWORD piece = static_cast<DWORD>(std::min<size_t>(wide.size() - at, 8192));
-      DWORD written = 0;
-      if (!WriteConsoleW(output, wide.data() + at, piece, &written, nullptr) || written == 0) {
-        return;
-      }
-      at += written;
-    }
+    WriteAll(Wide(text), 8192, [&](const wchar_t* data, DWORD count, DWORD* written) {
+      return WriteConsoleW(output, data, count, written, nullptr);
+    });
     return;
   }
   std::string lines;
@@ -29,13 +38,9 @@ void WriteStandardOutput(const std::string& text) {
     if (c == '\n') lines += '\r';
     lines += c;
   }
-  size_t at = 0;
-  while (at < lines.size()) {
-    DWORD piece = static_cast<DWORD>(std::min<size_t>(lines.size() - at, size_t{1} << 30));
-    DWORD written = 0;
-    if (!WriteFile(output, lines.data() + at, piece, &written, nullptr) || written == 0) return;
-    at += written;
-  }
+  WriteAll(lines, size_t{1} << 30, [&](const char* data, DWORD count, DWORD* written) {
+    return WriteFile(output, data, count, written, nullptr);
+  });
 }
 
 bool IsOnlyProcessOfConsole() {

@@ -8,8 +8,7 @@ namespace bonesplice::platform {
 namespace {
 
 // Every console event (Ctrl+C, Ctrl+Break, closing the console, logoff, shutdown) ends a console
-// program. The system runs this handler on a thread of its own, which does nothing else: the
-// thread that waits for the end.
+// program; the system runs this on a thread of its own, the thread that waits for the end.
 BOOL WINAPI OnConsoleEvent(DWORD) {
   TheEnd().End();
   return FALSE;  // the system's own handling then ends the process as the event would have

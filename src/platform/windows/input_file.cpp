@@ -47,10 +47,6 @@ bool InputFile::Map() {
   return false;
 }
 
-bool InputFile::Faulted() const {
-  return false;
-}
-
 int64_t InputFile::ReadAt(uint64_t offset, uint8_t* data, size_t size) const {
   OVERLAPPED at{};
   at.Offset = static_cast<DWORD>(offset);

@@ -65,45 +65,32 @@ int64_t OutputFile::WriteSome(const uint8_t* data, size_t size, const uint64_t* 
   return written;
 }
 
-int64_t OutputFile::CopyInside(uint64_t, const InputFile&, uint64_t, uint64_t) {
+uint64_t OutputFile::CopyInside(uint64_t, const InputFile&, uint64_t, uint64_t) {
   return 0;  // the inputs are in memory: they are written from there
 }
 
-void OutputFile::CloseTemporary() {
-  if (temp_ == -1) return;
-  CloseHandle(AsHandle(temp_));
-  temp_ = -1;
-}
-
-bool OutputFile::FinishTemporary() {
-  bool closed = CloseHandle(AsHandle(temp_)) != 0;
-  temp_ = -1;
-  return closed;
-}
+void OutputFile::TakeOutputPermissions() {}  // ReplaceFileW keeps the output's own
 
 bool OutputFile::ReplaceOutput() {
-  // The output's own handle would stand in the way of replacing it.
-  CloseOutput();
+  Close(handle_);  // the output's own handle would stand in the way of replacing it
   std::wstring temporary = Wide(temporaryPath_);
   std::wstring target = Wide(target_);
   // ReplaceFileW keeps the output's access control list and attributes.
-  return ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
-                      REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
-                      nullptr) ||
-         MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
-}
-
-bool OutputFile::ReopenOutput() {
-  // Closed for the replace: opened again, as the file it was.
-  handle_ = FromHandle(CreateFileW(Wide(target_).c_str(), GENERIC_WRITE,
+  if (ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
+                   REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
+                   nullptr) ||
+      MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    return true;
+  }
+  handle_ = FromHandle(CreateFileW(target.c_str(), GENERIC_WRITE,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  return handle_ != -1;
+  return false;
 }
 
-bool OutputFile::CloseOutput() {
-  bool closed = handle_ == -1 || CloseHandle(AsHandle(handle_)) != 0;
-  handle_ = -1;
+bool OutputFile::Close(intptr_t& handle) {
+  bool closed = handle == -1 || CloseHandle(AsHandle(handle)) != 0;
+  handle = -1;
   return closed;
 }
 

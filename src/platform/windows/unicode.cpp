@@ -1,4 +1,5 @@
 #include "platform/unicode.h"
+
 #include "platform/windows/windows.h"
 
 namespace bonesplice::platform {
