@@ -20,6 +20,7 @@
 #include "platform/file_id.h"
 #include "platform/input_file.h"
 #include "platform/output_file.h"
+#include "platform/unicode.h"
 #include "run_program.h"
 #include "steered_process.h"
 
@@ -474,6 +475,17 @@ TEST(EndingDeathTest, ACrashRemovesTheTemporary) {
         "");
     EXPECT_EQ(OtherNames(dir.path(), {"out.gla"}), std::vector<std::string>{});
   }
+}
+
+// Wide text from the system as UTF-8: one to four bytes a character, a character past U+FFFF
+// from a surrogate pair where wchar_t has 16 bits, and U+FFFD for a unit that is no character.
+TEST(Unicode, WideTextBecomesUtf8) {
+  using bonesplice::platform::Utf8FromWide;
+  const std::wstring text = L"a\u00e9\u6b69\U0001F600";
+  EXPECT_EQ(Utf8FromWide(text.data(), text.size()),
+            "a\xC3\xA9\xE6\xAD\xA9\xF0\x9F\x98\x80");
+  const wchar_t lone[] = {static_cast<wchar_t>(0xD800), L'b'};
+  EXPECT_EQ(Utf8FromWide(lone, 2), "\xEF\xBF\xBD" "b");
 }
 
 }  // namespace
