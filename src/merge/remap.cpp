@@ -37,6 +37,11 @@ std::optional<Failure> NoteFirstUses(const uint8_t* record, uint32_t fields, uin
     }
     uint32_t& slot = table[donorIndex];
     if (IsOutputIndex(slot)) continue;
+    if (slot != kUnsetSlot) ++state.appendedEntryList.sharedCount;
+    if ((slot & (kSameAs | kSameAsBase)) == kSameAsBase) {
+      slot &= kSlotIndexMask;  // the base entry's own index
+      continue;
+    }
     // The entry that decides: this one, or the earlier one with the same bytes.
     uint32_t decider = slot == kUnsetSlot ? donorIndex : slot & kSlotIndexMask;
     uint32_t& decided = table[decider];
@@ -73,6 +78,7 @@ void StartRemap(RemapState& state, const BoneArrays& arrays, const Workers& work
       arrays.baseEntryCount < kMaxBoneDataEntries ? kMaxBoneDataEntries - arrays.baseEntryCount : 0;
   state.appendedEntryList.donorIndices = Table<uint32_t>(std::min(arrays.donorEntryCount, room));
   state.appendedEntryList.count = 0;
+  state.appendedEntryList.sharedCount = 0;
 }
 
 RemapResult RemapFrames(const uint8_t* records, uint64_t count, uint32_t fields,
