@@ -49,7 +49,7 @@ void NoteEqual(uint32_t entry, uint32_t earlier, const Entries& entries, RemapTa
   if (entries.IsBase(entry)) return;  // the first base entry of equal ones keeps its place
   uint32_t donorIndex = entry - entries.arrays.baseEntryCount;
   remapTable[donorIndex] = entries.IsBase(earlier)
-                               ? kSameAsBase | earlier
+                               ? kSameAsOutput | earlier
                                : kSameAs | (earlier - entries.arrays.baseEntryCount);
 }
 
