@@ -5,9 +5,11 @@
 #include <emscripten/emscripten.h>
 #include <emscripten/heap.h>
 
-#include <unistd.h>
+#include <malloc.h>
 
 #include <cstdint>
+
+extern "C" char __heap_base;  // where the heap starts, after the data and the stack
 
 namespace {
 
@@ -98,9 +100,11 @@ EMSCRIPTEN_KEEPALIVE int WebReserve(double bytes) {
   return emscripten_resize_heap(static_cast<size_t>(bytes));
 }
 
-// The end of the memory the heap has handed out so far.
+// The memory the program holds now: its data and stack below the heap, and what the heap has
+// handed out and not taken back.
 EMSCRIPTEN_KEEPALIVE double WebMemoryInUse() {
-  return static_cast<double>(reinterpret_cast<uintptr_t>(sbrk(0)));
+  return static_cast<double>(reinterpret_cast<uintptr_t>(&__heap_base)) +
+         static_cast<double>(mallinfo().uordblks);
 }
 
 EMSCRIPTEN_KEEPALIVE double WebMemoryLimit() {
