@@ -5,7 +5,7 @@
 // native program maps its inputs and writes its output file. The outputs must be the same bytes.
 // Usage: node bench/wasm.js BENCH_PROGRAM NATIVE_PROGRAM WEB_BUILD [--cases ID,...] [--reps N]
 'use strict';
-const {execFileSync} = require('node:child_process');
+const {execFileSync, spawnSync} = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
@@ -26,11 +26,13 @@ const note = (text) => process.stderr.write(text + '\n');
 
 function nativeSeconds(dir, optimize) {
   const start = process.hrtime.bigint();
-  execFileSync(nativeProgram, ['base.gla', 'donor.gla', ...(optimize ? ['-o'] : [])], {
+  const run = spawnSync(nativeProgram, ['base.gla', 'donor.gla', ...(optimize ? ['-o'] : [])], {
     cwd: dir, input: 'native.gla\n', stdio: ['pipe', 'ignore', 'inherit'],
     env: Object.assign({}, process.env, {BONESPLICE_THREADS: '1'}),
   });
-  return Number(process.hrtime.bigint() - start) / 1e9;
+  const seconds = Number(process.hrtime.bigint() - start) / 1e9;
+  if (run.status !== 1) throw new Error('the native merge failed');  // 1: a finished merge
+  return seconds;
 }
 
 // An input read from disk in pieces, as the page's Worker reads a File.
