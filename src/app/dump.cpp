@@ -1,150 +1,30 @@
 #include "app/dump.h"
 
-#include <cmath>
-#include <cstdarg>
+#include <bonesplice.h>
+
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/messages.h"
-#include "platform/compiler.h"
 #include "platform/log_file.h"
 
 namespace bonesplice {
 namespace {
 
-constexpr char kRule[] = "\n==============================================================\n";
-constexpr char kNoSuchBone[] = "(no such bone)";
-
-// Reports of files with very many bones or children are handed to the log in pieces of about
-// this size, so that the report never has to be held in memory as a whole.
-constexpr size_t kFlushSize = size_t{1} << 20;
-
-// Collects report text and hands it to the log whenever it has grown past kFlushSize.
-class ReportWriter {
- public:
-  explicit ReportWriter(std::FILE* log) : log_(log) {}
-
-  BONESPLICE_PRINTF_FORMAT(2, 3) void Append(const char* format, ...) {
-    if (failed_) return;
-    va_list args;
-    va_start(args, format);
-    int length = std::vsnprintf(nullptr, 0, format, args);
-    va_end(args);
-    if (length < 0) {
-      failed_ = true;
-      return;
-    }
-    size_t start = text_.size();
-    size_t size = static_cast<size_t>(length);
-    text_.resize(start + size + 1);  // room for the NUL that vsnprintf writes
-    va_start(args, format);
-    std::vsnprintf(&text_[start], size + 1, format, args);
-    va_end(args);
-    text_.resize(start + size);
-    if (text_.size() >= kFlushSize) Flush();
-  }
-
-  // Writes the pending text to the log; false once any write has failed.
-  bool Flush() {
-    if (!text_.empty()) {
-      if (std::fwrite(text_.data(), 1, text_.size(), log_) != text_.size()) failed_ = true;
-      text_.clear();
-    }
-    return !failed_;
-  }
-
- private:
-  std::FILE* log_;
-  std::string text_;
-  bool failed_ = false;
-};
-
-// The names of a table's bones as the report shows them: control bytes as \xNN, so that
-// "cat bone.log" cannot clear or recolour a terminal and a name cannot split a record.
-using ShownNames = std::vector<std::string>;
-
-// The shown name of bone index, or a marker when no bone has that index.
-const char* BoneName(const ShownNames& names, uint32_t index) {
-  return index < names.size() ? names[index].c_str() : kNoSuchBone;
-}
-
-// A value as "%f" shows it; a non-finite one as "inf", "-inf", "nan" or "-nan" on every system,
-// where C libraries differ in the sign they show for a NaN.
-void AppendFloat(ReportWriter& out, float value, const char* after) {
-  if (std::isfinite(value)) {
-    out.Append("%f%s", double{value}, after);
-    return;
-  }
-  const char* text =
-      std::isnan(value) ? (std::signbit(value) ? "-nan" : "nan") : (value < 0 ? "-inf" : "inf");
-  out.Append("%s%s", text, after);
-}
-
-void AppendMatrix(ReportWriter& out, const float* matrix) {
-  for (int row = 0; row < 3; ++row) {
-    out.Append("\n");
-    for (int column = 0; column < 4; ++column) AppendFloat(out, matrix[row * 4 + column], " ");
-  }
-}
-
-void AppendBone(ReportWriter& out, const BoneTable& table, const ShownNames& names,
-                uint32_t index) {
-  const SkeletonBone& bone = table.bones[index];
-  out.Append("\n0x%x - %s:", index, names[index].c_str());
-  out.Append("\n\tFLAGS: 0x%x", bone.flags);
-  // A bone without parent is shown as its own parent.
-  uint32_t parent = bone.parent == -1 ? index : static_cast<uint32_t>(bone.parent);
-  out.Append("\n\tPARENT: index - 0x%x, name - %s", parent, BoneName(names, parent));
-  out.Append("\n\tORIGIN:");
-  AppendMatrix(out, bone.origin);
-  out.Append("\n\tINVERSED ORIGIN:");
-  AppendMatrix(out, bone.inversedOrigin);
-  out.Append("\n\tNUMBER OF CHILDREN: %d", bone.childCount);
-  for (uint32_t child : bone.children) {
-    out.Append("\n\t\tIndex: 0x%x, Name: %s", child, BoneName(names, child));
-  }
-}
-
-void AppendReport(ReportWriter& out, const AnimHeader& header, const BoneTable& table) {
-  out.Append("%s", kRule);
-  out.Append("Header - %s", messages::Shown(header.name).c_str());
-  out.Append("%s", kRule);
-  out.Append("\nSkeleton info offset: 0x%x", header.skeletonInfoOffset);
-  out.Append("\nFrame array offset: 0x%x", header.frameArrayOffset);
-  out.Append("\nBone array offset: 0x%x", header.boneArrayOffset);
-  out.Append("\nEOF Offset: 0x%x", header.eofOffset);
-  out.Append("\n");
-  out.Append("\nNumber of bones: %d", static_cast<int>(header.boneCount));
-  out.Append("\nNumber of frames: %d", static_cast<int>(header.frameCount));
-  out.Append("\nScale: ");
-  AppendFloat(out, header.scale, "\n\n");
-  ShownNames names;
-  names.reserve(table.bones.size());
-  for (const SkeletonBone& bone : table.bones) names.push_back(messages::Shown(bone.name));
-  // The reader never returns more than header.boneCount bones, so every index fits 32 bits.
-  for (size_t i = 0; i < table.bones.size(); ++i) {
-    AppendBone(out, table, names, static_cast<uint32_t>(i));
-  }
-  if (table.wholeBoneCount < header.boneCount) {
-    out.Append("\nThe file holds only %u of %u bones.", table.wholeBoneCount, header.boneCount);
-  }
-}
-
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-}  // namespace
-
-bool WriteBoneReport(std::FILE* log, const AnimHeader& header, const BoneTable& table) {
-  ReportWriter out(log);
-  AppendReport(out, header, table);
-  return out.Flush();
+// The report's pieces, appended to the log.
+int WriteToLog(void* context, uint64_t, const uint8_t* data, size_t size) {
+  return std::fwrite(data, 1, size, static_cast<std::FILE*>(context)) == size;
 }
 
-std::optional<std::string> DumpBones(const std::vector<DumpedFile>& files,
+}  // namespace
+
+std::optional<std::string> DumpBones(ByteView base, ByteView donor,
                                      const std::vector<platform::FileId>& sources) {
   platform::FileId logId;
   std::unique_ptr<std::FILE, FileCloser> log(platform::OpenForAppending(kBoneLogName, logId));
@@ -153,13 +33,15 @@ std::optional<std::string> DumpBones(const std::vector<DumpedFile>& files,
   for (const platform::FileId& source : sources) {
     if (platform::SameFile(logId, source)) return messages::kLogIsSource;
   }
-  bool written = true;
-  for (const DumpedFile& file : files) {
-    BoneTable table = ReadSkeleton(file.bytes, file.header);
-    written = written && WriteBoneReport(log.get(), file.header, table);
-  }
+  bonesplice_output output{};
+  output.context = log.get();
+  output.write = WriteToLog;
+  bonesplice_result result;
+  bonesplice_code code =
+      bonesplice_dump(base.data, base.size, donor.data, donor.size, &output, &result);
   bool closed = std::fclose(log.release()) == 0;
-  if (!written || !closed) return messages::kCannotOpenLog;
+  if (code == BONESPLICE_OUT_OF_MEMORY) return "\n" + std::string(result.message);
+  if (code != BONESPLICE_OK || !closed) return messages::kCannotOpenLog;
   return std::nullopt;
 }
 

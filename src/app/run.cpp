@@ -1,5 +1,7 @@
 #include "app/run.h"
 
+#include <bonesplice.h>
+
 #include <cstdlib>
 #include <new>
 #include <optional>
@@ -9,13 +11,11 @@
 #include "app/command_line.h"
 #include "app/dump.h"
 #include "app/messages.h"
-#include "format/header.h"
-#include "merge/pipeline.h"
+#include "merge/failure.h"
 #include "merge/workers.h"
 #include "platform/console.h"
 #include "platform/input_file.h"
 #include "platform/output_file.h"
-#include "platform/random_key.h"
 #include "platform/standard_input.h"
 
 namespace bonesplice {
@@ -128,61 +128,98 @@ std::optional<std::string> OpenOutput(const std::string& name, const Sources& so
 }
 
 // The merge's output: the output file, with the base's blocks copied from its input file.
-class FileOutput : public MergeOutput {
- public:
-  FileOutput(platform::OutputFile& file, const platform::InputFile& base)
-      : file_(file), base_(base) {}
-  bool Begin() override { return file_.Begin(); }
-  bool TakesPiecesAtOffsets() const override { return file_.TakesWritesAtOffsets(); }
-  bool WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
-    return file_.TakesWritesAtOffsets() ? file_.WriteAt(offset, data, size)
-                                        : file_.Write(data, size);
-  }
-  bool CopyFromBaseAt(uint64_t offset, uint64_t baseOffset, uint64_t length) override {
-    return file_.TakesWritesAtOffsets() ? file_.CopyFromAt(offset, base_, baseOffset, length)
-                                        : file_.CopyFrom(base_, baseOffset, length);
-  }
-
- private:
-  platform::OutputFile& file_;
-  const platform::InputFile& base_;
+struct FileOutput {
+  platform::OutputFile& file;
+  const platform::InputFile& base;
 };
 
-// Merges the sources into output and commits it; the failure, if any, with the output as the
-// prompt left it.
-std::optional<Failure> MergeToFile(Sources& sources, platform::OutputFile& output, bool optimize,
-                                   Console& console) {
-  MergeOptions options;
+int BeginFile(void* context, uint64_t) {
+  return static_cast<FileOutput*>(context)->file.Begin();
+}
+
+int WriteToFile(void* context, uint64_t offset, const uint8_t* data, size_t size) {
+  platform::OutputFile& file = static_cast<FileOutput*>(context)->file;
+  return file.TakesWritesAtOffsets() ? file.WriteAt(offset, data, size) : file.Write(data, size);
+}
+
+int CopyFromBase(void* context, uint64_t offset, uint64_t baseOffset, uint64_t length) {
+  FileOutput& output = *static_cast<FileOutput*>(context);
+  return output.file.TakesWritesAtOffsets()
+             ? output.file.CopyFromAt(offset, output.base, baseOffset, length)
+             : output.file.CopyFrom(output.base, baseOffset, length);
+}
+
+// Prints a progress line for each donor frame resolved since the last call.
+struct ProgressLines {
+  Console& console;
+  uint32_t printed = 0;
+};
+
+void PrintProgress(void* context, uint32_t framesDone, uint32_t) {
+  ProgressLines& lines = *static_cast<ProgressLines*>(context);
+  for (; lines.printed < framesDone; ++lines.printed) {
+    lines.console.Print(messages::Progress(lines.printed));
+  }
+  lines.console.Flush();
+}
+
+// What the console shows for a refusal of the library: its message on a line of its own.
+std::string ConsoleText(const bonesplice_result& result) {
+  return "\n" + std::string(result.message);
+}
+
+// Merges the sources into output and commits it; the message of the failure, if any, with the
+// output as the prompt left it.
+std::optional<std::string> MergeToFile(Sources& sources, platform::OutputFile& output,
+                                       const std::string& outputName, bool optimize,
+                                       Console& console) {
+  ProgressLines lines{console};
+  bonesplice_merge_options options{};
   options.optimize = optimize;
   options.threads = ThreadCount();
-  options.hashKey = {platform::RandomKey(), platform::RandomKey()};
-  options.onFramesDone = [&console](uint32_t first, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) console.Print(messages::Progress(first + i));
-    console.Flush();
-  };
-  FileOutput file(output, sources.base);
-  std::optional<Failure> failure =
-      RunMerge(sources.baseBytes(), sources.donorBytes(), file, options);
-  // A file that another program changed during the run gives no result, whatever came of it.
-  if (auto unreadable = sources.Unreadable()) failure = unreadable;
-  if (!failure && !output.Commit()) {
+  options.output_name = outputName.c_str();
+  options.progress = PrintProgress;
+  options.progress_context = &lines;
+  FileOutput file{output, sources.base};
+  bonesplice_output callbacks{};
+  callbacks.context = &file;
+  callbacks.write = WriteToFile;
+  callbacks.begin = BeginFile;
+  callbacks.copy_from_base = CopyFromBase;
+  callbacks.at_offsets = output.TakesWritesAtOffsets();
+  bonesplice_result result;
+  ByteView base = sources.baseBytes();
+  ByteView donor = sources.donorBytes();
+  bonesplice_code code =
+      bonesplice_merge(base.data, base.size, donor.data, donor.size, &options, &callbacks, &result);
+  std::optional<std::string> refusal;
+  if (code != BONESPLICE_OK) refusal = ConsoleText(result);
+  // A file that another program changed during the run gives no result, whatever came of it
+  // but running out of memory.
+  std::optional<Failure> failure = sources.Unreadable();
+  if (failure && code == BONESPLICE_OUT_OF_MEMORY) failure.reset();
+  if (!failure && !refusal && !output.Commit()) {
     if (output.keptTemporary().empty()) {
       failure = OutputUnwritable{};
     } else {
       failure = OutputNotReplaced{output.keptTemporary()};
     }
   }
-  if (failure) output.Abandon();
-  return failure;
+  if (failure) refusal = messages::MessageOf(*failure, outputName);
+  if (refusal) output.Abandon();
+  return refusal;
 }
 
 // Appends the reports of both files to bone.log, after the message of a failed header check.
 int Dump(const Sources& sources, Console& console) {
-  std::vector<DumpedFile> files = {{sources.baseBytes(), {}}, {sources.donorBytes(), {}}};
-  for (DumpedFile& file : files) ReadHeader(file.bytes, file.header);
-  HeaderCheck check = CheckHeaders(files[0].header, files[1].header);
-  if (check != HeaderCheck::kOk) console.Print(messages::MessageOf(HeadersRefused{check}, ""));
-  if (auto refusal = DumpBones(files, {sources.base.id(), sources.donor.id()})) {
+  ByteView base = sources.baseBytes();
+  ByteView donor = sources.donorBytes();
+  bonesplice_result result;
+  if (bonesplice_check_headers(base.data, base.size, donor.data, donor.size, &result) !=
+      BONESPLICE_OK) {
+    console.Print(ConsoleText(result));
+  }
+  if (auto refusal = DumpBones(base, donor, {sources.base.id(), sources.donor.id()})) {
     console.Print(*refusal);
     return kStatusStop;
   }
@@ -224,8 +261,8 @@ int Run(const std::vector<std::string>& args, bool& listMode, Console& console) 
     return kStatusStop;
   }
   if (line.listMode) return Dump(sources, console);
-  if (auto failure = MergeToFile(sources, output, line.optimizeMode, console)) {
-    console.Print(messages::MessageOf(*failure, outputName));
+  if (auto refusal = MergeToFile(sources, output, outputName, line.optimizeMode, console)) {
+    console.Print(*refusal);
     return kStatusStop;
   }
   return kStatusDone;

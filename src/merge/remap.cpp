@@ -37,14 +37,26 @@ std::optional<Failure> NoteFirstUses(const uint8_t* record, uint32_t fields, uin
     }
     uint32_t& slot = table[donorIndex];
     if (IsOutputIndex(slot)) continue;
-    // The entry that decides: this one, or the earlier one with the same bytes.
-    uint32_t decider = slot == kUnsetSlot ? donorIndex : slot & kSlotIndexMask;
-    uint32_t& decided = table[decider];
-    if (!IsOutputIndex(decided)) {
-      decided = AppendEntry(decider, arrays, state.appendedEntryList);
-      if (decided == kUnsetSlot) return TooLarge{};
+    if (slot == kUnsetSlot) {
+      slot = AppendEntry(donorIndex, arrays, state.appendedEntryList);
+      if (slot == kUnsetSlot) return TooLarge{};
+      continue;
     }
-    slot = decided;
+    if ((slot & kSameAs) != 0) {
+      // The earlier entry with the same bytes decides; added now, it is not used yet itself.
+      uint32_t decider = slot & kSlotIndexMask;
+      uint32_t& decided = table[decider];
+      if (decided == kUnsetSlot) {
+        slot = AppendEntry(decider, arrays, state.appendedEntryList);
+        if (slot == kUnsetSlot) return TooLarge{};
+        decided = kSameAsOutput | slot;
+        continue;
+      }
+      slot = decided;
+    }
+    // The entry takes an output entry that was there before it.
+    ++state.appendedEntryList.sharedCount;
+    slot &= kSlotIndexMask;
   }
   return std::nullopt;
 }
@@ -73,6 +85,7 @@ void StartRemap(RemapState& state, const BoneArrays& arrays, const Workers& work
       arrays.baseEntryCount < kMaxBoneDataEntries ? kMaxBoneDataEntries - arrays.baseEntryCount : 0;
   state.appendedEntryList.donorIndices = Table<uint32_t>(std::min(arrays.donorEntryCount, room));
   state.appendedEntryList.count = 0;
+  state.appendedEntryList.sharedCount = 0;
 }
 
 RemapResult RemapFrames(const uint8_t* records, uint64_t count, uint32_t fields,

@@ -15,14 +15,18 @@
 namespace bonesplice {
 
 // One slot per donor BoneDataIndex. A slot holds the output index chosen for the donor index
-// (below kMaxBoneDataEntries), kUnsetSlot until one is chosen, or kSameAs | c: the entry has the
-// same bytes as donor entry c, an earlier one, whose slot decides for both ("-o" only).
+// (below kMaxBoneDataEntries) once a frame has used the entry, or kUnsetSlot until one is
+// chosen; with "-o" also, before the frames first use the entry: kSameAs | c, the entry has the
+// same bytes as donor entry c, an earlier one, whose slot decides for both; kSameAsOutput | x,
+// it has the bytes of output entry x (a base entry, or one added for an equal donor entry).
 using RemapTable = Table<uint32_t>;
 inline constexpr uint32_t kUnsetSlot = 0xFFFFFFFFu;
 inline constexpr uint32_t kSameAs = uint32_t{1} << 31;
+inline constexpr uint32_t kSameAsOutput = uint32_t{1} << 30;
 inline constexpr uint32_t kSlotIndexMask = kMaxBoneDataEntries - 1;
-static_assert((kSameAs & kSlotIndexMask) == 0 && kSameAs >= kMaxBoneDataEntries,
-              "a slot that names another entry is never an output index");
+static_assert(((kSameAs | kSameAsOutput) & kSlotIndexMask) == 0 &&
+                  kSameAsOutput >= kMaxBoneDataEntries && (kSameAs & kSameAsOutput) == 0,
+              "a slot that names another entry is never an output index, nor one of each kind");
 
 inline bool IsOutputIndex(uint32_t slot) {
   return slot < kMaxBoneDataEntries;
@@ -33,6 +37,9 @@ inline bool IsOutputIndex(uint32_t slot) {
 struct AppendedEntryList {
   Table<uint32_t> donorIndices;
   uint32_t count = 0;
+  // Donor entries the frames use that take an entry the output holds already ("-o"): with
+  // count, the entries a plain merge would add.
+  uint32_t sharedCount = 0;
 };
 
 // The two bone arrays of a merge, as whole 14-byte entries.

@@ -48,8 +48,9 @@ bool SameBytes(const uint8_t* a, const uint8_t* b) {
 void NoteEqual(uint32_t entry, uint32_t earlier, const Entries& entries, RemapTable& remapTable) {
   if (entries.IsBase(entry)) return;  // the first base entry of equal ones keeps its place
   uint32_t donorIndex = entry - entries.arrays.baseEntryCount;
-  remapTable[donorIndex] =
-      entries.IsBase(earlier) ? earlier : kSameAs | (earlier - entries.arrays.baseEntryCount);
+  remapTable[donorIndex] = entries.IsBase(earlier)
+                               ? kSameAsOutput | earlier
+                               : kSameAs | (earlier - entries.arrays.baseEntryCount);
 }
 
 // The table of one partition: positions in its filed entries, each probed for from the slot its

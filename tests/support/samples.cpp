@@ -8,7 +8,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "app/dump.h"
+#include "api/report.h"
 #include "app/messages.h"
 #include "format/skeleton.h"
 
@@ -101,16 +101,12 @@ RunResult RunLimited(const std::filesystem::path& dir, const std::vector<std::st
 
 std::string BoneReportOf(const std::vector<uint8_t>& bytes) {
   bonesplice::AnimHeader header = HeaderOf(bytes);
-  std::FILE* log = std::tmpfile();
-  EXPECT_TRUE(log != nullptr && bonesplice::WriteBoneReport(
-                                    log, header, bonesplice::ReadSkeleton(ViewOf(bytes), header)));
   std::string text;
-  if (log == nullptr) return text;
-  std::rewind(log);
-  char chunk[65536];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, log)) > 0) text.append(chunk, got);
-  std::fclose(log);
+  EXPECT_TRUE(bonesplice::ReportBones(header, bonesplice::ReadSkeleton(ViewOf(bytes), header),
+                                      [&text](const char* piece, size_t size) {
+                                        text.append(piece, size);
+                                        return true;
+                                      }));
   return text;
 }
 

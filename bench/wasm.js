@@ -1,0 +1,120 @@
+// The WebAssembly merge under node beside the native program on one thread: for each case the
+// plain and "-o" merges, each the median of its rounds, the wasm/native ratio, and the peak of
+// the module's memory against one input. Each wasm round starts a fresh module, as a page
+// does, reads both inputs from disk into it and writes the output to a file in pieces; the
+// native program maps its inputs and writes its output file. The outputs must be the same bytes.
+// Usage: node bench/wasm.js BENCH_PROGRAM NATIVE_PROGRAM WEB_BUILD [--cases ID,...] [--reps N]
+'use strict';
+const {execFileSync, spawnSync} = require('node:child_process');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const {mergeFiles} = require('../web/session.js');
+
+const [benchProgram, nativeProgram, webBuild, ...rest] = process.argv.slice(2);
+const option = (name, fallback) => {
+  const at = rest.indexOf(name);
+  return at >= 0 ? rest[at + 1] : fallback;
+};
+const cases = option('--cases', 'realistic,largest').split(',');
+const reps = Number(option('--reps', '3'));
+const targets = {realistic: 2, largest: 3};  // the most wasm may take, in native times
+const kHeapTarget = 3;                       // the most memory, in inputs of one file
+
+const median = (values) => values.slice().sort((a, b) => a - b)[Math.floor(values.length / 2)];
+const note = (text) => process.stderr.write(text + '\n');
+
+function nativeSeconds(dir, optimize) {
+  const start = process.hrtime.bigint();
+  const run = spawnSync(nativeProgram, ['base.gla', 'donor.gla', ...(optimize ? ['-o'] : [])], {
+    cwd: dir, input: 'native.gla\n', stdio: ['pipe', 'ignore', 'inherit'],
+    env: Object.assign({}, process.env, {BONESPLICE_THREADS: '1'}),
+  });
+  const seconds = Number(process.hrtime.bigint() - start) / 1e9;
+  if (run.status !== 1) throw new Error('the native merge failed');  // 1: a finished merge
+  return seconds;
+}
+
+// An input read from disk in pieces, as the page's Worker reads a File.
+function fileInput(file) {
+  const fd = fs.openSync(file, 'r');
+  return {
+    size: fs.fstatSync(fd).size,
+    read: (offset, length) => {
+      const bytes = Buffer.allocUnsafe(length);
+      fs.readSync(fd, bytes, 0, length, offset);
+      return bytes;
+    },
+    close: () => fs.closeSync(fd),
+  };
+}
+
+async function wasmRound(dir, optimize) {
+  const create = require(path.join(webBuild, 'web', 'bonesplice_module.js'));
+  const wasmBinary = fs.readFileSync(path.join(webBuild, 'web', 'bonesplice_module.wasm'));
+  const module = await create({wasmBinary});
+  const start = process.hrtime.bigint();
+  const base = fileInput(path.join(dir, 'base.gla'));
+  const donor = fileInput(path.join(dir, 'donor.gla'));
+  const out = fs.openSync(path.join(dir, 'wasm.gla'), 'w');
+  const outcome = mergeFiles(module, base, donor, {
+    optimize,
+    takePiece: (offset, bytes) => fs.writeSync(out, bytes, 0, bytes.length, offset) >= 0,
+  });
+  fs.closeSync(out);
+  base.close();
+  donor.close();
+  const seconds = Number(process.hrtime.bigint() - start) / 1e9;
+  if (outcome.code !== 0) throw new Error(outcome.message);
+  return {seconds, heap: module.HEAPU8.length};
+}
+
+async function main() {
+  const rows = [];
+  for (const id of cases) {
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'bonesplice-wasm-bench-'));
+    try {
+      note(`== ${id}: generating`);
+      execFileSync(benchProgram, ['--generate', id, dir], {stdio: ['ignore', 'ignore', 'inherit']});
+      const inputBytes = fs.statSync(path.join(dir, 'base.gla')).size;
+      for (const optimize of [false, true]) {
+        const native = [];
+        const wasm = [];
+        let heap = 0;
+        for (let round = 0; round < reps; ++round) {
+          note(`   ${optimize ? '-o' : 'plain'} round ${round + 1} of ${reps}`);
+          native.push(nativeSeconds(dir, optimize));
+          const result = await wasmRound(dir, optimize);
+          wasm.push(result.seconds);
+          heap = Math.max(heap, result.heap);
+        }
+        const same = fs.readFileSync(path.join(dir, 'wasm.gla'))
+                         .equals(fs.readFileSync(path.join(dir, 'native.gla')));
+        if (!same) throw new Error(`${id}: the wasm output differs from the native one`);
+        rows.push({id, mode: optimize ? '-o' : 'plain', inputBytes, native: median(native),
+                   wasm: median(wasm), heap});
+      }
+    } finally {
+      fs.rmSync(dir, {recursive: true, force: true});
+    }
+  }
+  const mb = (bytes) => (bytes / (1 << 20)).toFixed(0);
+  console.log('| case | mode | input (MiB each) | native, 1 thread (s) | wasm under node (s) | ' +
+              'wasm/native | target | peak wasm memory (MiB) | memory/input | target |');
+  console.log('|---|---|---|---|---|---|---|---|---|---|');
+  for (const row of rows) {
+    const ratio = row.wasm / row.native;
+    const target = targets[row.id];
+    const heapRatio = row.heap / row.inputBytes;
+    console.log(`| ${row.id} | ${row.mode} | ${mb(row.inputBytes)} | ${row.native.toFixed(3)} | ` +
+                `${row.wasm.toFixed(3)} | ${ratio.toFixed(2)} | ` +
+                `${target ? (ratio <= target ? 'met' : 'missed') + ` (≤ ${target})` : '-'} | ` +
+                `${mb(row.heap)} | ${heapRatio.toFixed(2)} | ` +
+                `${heapRatio <= kHeapTarget ? 'met' : 'missed'} (≤ ${kHeapTarget}) |`);
+  }
+}
+
+main().catch((error) => {
+  note(String(error && error.stack || error));
+  process.exit(1);
+});
