@@ -11,8 +11,10 @@
 namespace bonesplice::platform {
 namespace {
 
-constexpr int kFaultCount = sizeof kFaultSignals / sizeof kFaultSignals[0];
 constexpr int kGuards = 4;
+constexpr int kSignalLimit = 32;  // above every fault signal's number
+static_assert(SIGSEGV < 32 && SIGBUS < 32 && SIGILL < 32 && SIGFPE < 32 && SIGABRT < 32 &&
+              SIGSYS < 32);
 
 struct Guard {
   std::atomic<uintptr_t> start{0};
@@ -24,7 +26,7 @@ struct Guard {
 // was caught. Set before the handler can need them.
 struct FaultState {
   Guard guards[kGuards];
-  struct sigaction previous[kFaultCount];
+  struct sigaction previous[kSignalLimit];  // by signal number
   std::atomic<bool> caught{false};
   uintptr_t pageSize = 4096;
 };
@@ -49,19 +51,14 @@ bool ZeroFaultedPage(uintptr_t address) {
 
 void OnFault(int signal, siginfo_t* info, void*) {
   int savedErrno = errno;
-  if (signal == SIGBUS && ZeroFaultedPage(reinterpret_cast<uintptr_t>(info->si_addr))) {
-    errno = savedErrno;
-    return;
-  }
   bool sent = info->si_code <= 0;  // by kill, raise or abort rather than by a fault
-  if (sent && info->si_pid != getpid() && ForwardToEndingThread(signal)) {
+  if ((!sent && signal == SIGBUS && ZeroFaultedPage(reinterpret_cast<uintptr_t>(info->si_addr))) ||
+      (sent && info->si_pid != getpid() && ForwardToEndingThread(signal))) {
     errno = savedErrno;
     return;
   }
   TheEnd().EndAfterCrash();
-  for (int i = 0; i < kFaultCount; ++i) {
-    if (kFaultSignals[i] == signal) sigaction(signal, &faults.previous[i], nullptr);
-  }
+  sigaction(signal, &faults.previous[signal], nullptr);
   // A fault comes again when its instruction is retried, now to the action it had before; a
   // signal this process sent itself is sent again, delivered once the handler returns.
   if (sent) raise(signal);
@@ -72,16 +69,14 @@ void OnFault(int signal, siginfo_t* info, void*) {
 void CatchFaults() {
   if (faults.caught.exchange(true)) return;
   faults.pageSize = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  for (int i = 0; i < kFaultCount; ++i) {
-    if (sigaction(kFaultSignals[i], nullptr, &faults.previous[i]) != 0 ||
-        faults.previous[i].sa_handler == SIG_IGN) {
-      continue;
-    }
+  for (int signal : kFaultSignals) {
+    struct sigaction& previous = faults.previous[signal];
+    if (sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;
     struct sigaction action {};
     action.sa_sigaction = OnFault;
     action.sa_flags = SA_SIGINFO;
     sigemptyset(&action.sa_mask);
-    sigaction(kFaultSignals[i], &action, nullptr);
+    sigaction(signal, &action, nullptr);
   }
 }
 
