@@ -35,16 +35,12 @@ function nativeSeconds(dir, optimize) {
   return seconds;
 }
 
-// An input read from disk in pieces, as the page's Worker reads a File.
+// An input read from disk straight into the module's memory, in pieces.
 function fileInput(file) {
   const fd = fs.openSync(file, 'r');
   return {
     size: fs.fstatSync(fd).size,
-    read: (offset, length) => {
-      const bytes = Buffer.allocUnsafe(length);
-      fs.readSync(fd, bytes, 0, length, offset);
-      return bytes;
-    },
+    readInto: (offset, target) => fs.readSync(fd, target, 0, target.length, offset),
     close: () => fs.closeSync(fd),
   };
 }

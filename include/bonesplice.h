@@ -39,7 +39,8 @@ typedef enum bonesplice_code {
   BONESPLICE_TOO_LARGE = 9,           /* the output would pass 4 GiB or 2^24 bone data entries */
   BONESPLICE_OUTPUT_REFUSED = 10,     /* a callback of the output returned 0 */
   BONESPLICE_OUT_OF_MEMORY = 11,
-  BONESPLICE_INVALID_ARGUMENT = 12    /* a null pointer where one is needed, a name too long */
+  BONESPLICE_INVALID_ARGUMENT = 12    /* a null pointer where one is needed; an output name
+                                         longer than the console's prompt takes, with its text */
 } bonesplice_code;
 
 /* The longest message, its terminating NUL included. */

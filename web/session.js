@@ -1,6 +1,7 @@
 // The library's calls from JavaScript, in the page's Worker and under node: inputs placed in
 // the module's memory, grown once to what the call needs, and the outcome as a plain object.
-// An input is {size, read(offset, length)}, read returning a Uint8Array of those bytes.
+// An input is {size, readInto(offset, target)}, readInto filling the Uint8Array target with the
+// input's bytes from offset on.
 'use strict';
 
 // Inputs are copied into the module's memory in pieces of this size.
@@ -15,11 +16,11 @@ function tooLargeMessage(bytes) {
       'can have in a browser. Merge them with the bonesplice program, which has no such limit.';
 }
 
-// Copies length bytes of input from offset into the module's memory at address.
+// Reads length bytes of input from offset into the module's memory at address.
 function copyIn(module, input, offset, length, address) {
   for (let done = 0; done < length; done += kReadPiece) {
-    const piece = input.read(offset + done, Math.min(kReadPiece, length - done));
-    module.HEAPU8.set(piece, address + done);
+    const piece = Math.min(kReadPiece, length - done);
+    input.readInto(offset + done, module.HEAPU8.subarray(address + done, address + done + piece));
   }
 }
 

@@ -15,8 +15,8 @@ function inputOf(file) {
   const reader = new FileReaderSync();
   return {
     size: file.size,
-    read: (offset, length) =>
-      new Uint8Array(reader.readAsArrayBuffer(file.slice(offset, offset + length))),
+    readInto: (offset, target) => target.set(new Uint8Array(
+        reader.readAsArrayBuffer(file.slice(offset, offset + target.length)))),
   };
 }
 

@@ -147,10 +147,12 @@ extern "C" bonesplice_code bonesplice_merge(const uint8_t* base, size_t base_siz
   ByteView baseView;
   ByteView donorView;
   if (!ViewOf(base, base_size, baseView) || !ViewOf(donor, donor_size, donorView) ||
-      options == nullptr || output == nullptr || output->write == nullptr ||
-      (options->output_name != nullptr &&
-       std::strlen(options->output_name) > BONESPLICE_MAX_OUTPUT_NAME)) {
+      options == nullptr || output == nullptr || output->write == nullptr) {
     return Refuse(*result, BONESPLICE_INVALID_ARGUMENT, kInvalidArgument);
+  }
+  if (options->output_name != nullptr &&
+      std::strlen(options->output_name) > BONESPLICE_MAX_OUTPUT_NAME) {
+    return Refuse(*result, BONESPLICE_INVALID_ARGUMENT, messages::kOutputNameTooLong);
   }
   return Guarded(*result, messages::kOutOfMemory, [&] {
     MergeOptions merge;

@@ -6,6 +6,7 @@ namespace bonesplice::messages {
 
 const char kOutOfMemory[] = "\nError: not enough memory for the merge.";
 const char kDumpOutOfMemory[] = "\nError: not enough memory for the bone dump.";
+const char kOutputNameTooLong[] = "\nError: output filename is longer than 255 characters.";
 
 std::string Shown(const std::string& text) {
   static constexpr char kHex[] = "0123456789ABCDEF";

@@ -11,6 +11,7 @@ namespace bonesplice::messages {
 
 extern const char kOutOfMemory[];
 extern const char kDumpOutOfMemory[];
+extern const char kOutputNameTooLong[];
 
 // text with every byte below 0x20 and 0x7F shown as \xNN, so that names from files or the
 // prompt cannot move the cursor, clear the screen or break a message across lines.

@@ -20,7 +20,6 @@ const char kUsage[] =
 
 const char kFilesNotFound[] = "\nError: One or more files not found....";
 const char kPrompt[] = "\nEnter the output filename:";
-const char kOutputNameTooLong[] = "\nError: output filename is longer than 255 characters.";
 const char kNoOutputName[] = "\nError: no output filename given.";
 const char kOutputHasControl[] = "\nError: output filename holds a control character.";
 const char kOutputIsDevice[] = "\nError: output filename names a device, not a file.";

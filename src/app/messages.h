@@ -14,7 +14,6 @@ extern const char kBanner[];
 extern const char kUsage[];
 extern const char kFilesNotFound[];
 extern const char kPrompt[];
-extern const char kOutputNameTooLong[];
 extern const char kNoOutputName[];
 extern const char kOutputHasControl[];
 extern const char kOutputIsDevice[];

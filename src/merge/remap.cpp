@@ -80,6 +80,9 @@ void StartRemap(RemapState& state, const BoneArrays& arrays, const Workers& work
     size_t first = part * kSlotsPerPart;
     std::fill(data + first, data + std::min(slots, first + kSlotsPerPart), kUnsetSlot);
   });
+}
+
+void StartAppending(RemapState& state, const BoneArrays& arrays) {
   // Room for every donor entry the output can take; pages it does not fill are never touched.
   uint32_t room =
       arrays.baseEntryCount < kMaxBoneDataEntries ? kMaxBoneDataEntries - arrays.baseEntryCount : 0;

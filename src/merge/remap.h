@@ -74,9 +74,12 @@ struct RemapState {
   AppendedEntryList appendedEntryList;
 };
 
-// Prepares a fresh state for a merge: every remap slot unset, nothing appended. Throws
-// std::bad_alloc when memory runs out.
+// Prepares a fresh state for a merge: every remap slot unset (StartRemap), then, after "-o" has
+// marked the slots of equal entries, nothing appended (StartAppending), so that the tables of
+// the sharing and the appended list never take memory at once. Throw std::bad_alloc when memory
+// runs out.
 void StartRemap(RemapState& state, const BoneArrays& arrays, const Workers& workers);
+void StartAppending(RemapState& state, const BoneArrays& arrays);
 
 struct RemapResult {
   uint64_t framesDone = 0;         // frames resolved completely before the failure, or all

@@ -25,6 +25,7 @@ std::optional<Failure> ResolveMerge(const MergePlan& plan, ByteView base, ByteVi
   RemapState state;
   StartRemap(state, arrays, workers);
   if (options.optimize) ShareEqualEntries(arrays, options.hashKey, workers, state.remapTable);
+  StartAppending(state, arrays);
 
   // Frame 0 is left out: appended frame i is donor frame i + 1. Each batch is put into base bone
   // order in a buffer of its own, then the indices its frames use first are resolved.

@@ -153,6 +153,7 @@ TEST(Api, RefusesWithTheProgramsCodeAndMessage) {
   EXPECT_EQ(bonesplice_merge(baseBytes.data(), baseBytes.size(), donorBytes.data(),
                              donorBytes.size(), &options, &refusing, &result),
             BONESPLICE_INVALID_ARGUMENT);
+  EXPECT_STREQ(result.message, "Error: output filename is longer than 255 characters.");
   EXPECT_EQ(bonesplice_merge(baseBytes.data(), baseBytes.size(), donorBytes.data(),
                              donorBytes.size(), &options, &refusing, nullptr),
             BONESPLICE_INVALID_ARGUMENT);

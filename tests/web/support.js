@@ -52,6 +52,19 @@ function nativeMerge(dir, pair, optimize) {
   return fs.readFileSync(output);
 }
 
+// The merge of a pair as the reference (tools/reference: the merge written plainly from its
+// rule, an account independent of the library) writes it, which the native program's must equal.
+function expectedMerge(dir, pair, optimize) {
+  const output = path.join(dir, optimize ? 'reference-o.gla' : 'reference.gla');
+  execFileSync(path.join(nativeBuild, 'tools', 'reference', 'refmerge'),
+               [pair.base, pair.donor, output, ...(optimize ? ['-o'] : [])]);
+  const expected = fs.readFileSync(output);
+  if (!expected.equals(nativeMerge(dir, pair, optimize))) {
+    throw new Error('the native merge is not the reference merge');
+  }
+  return expected;
+}
+
 // The native dump of a pair: the bytes bone.log gets.
 function nativeDump(pair) {
   const dir = scratchDir();
@@ -74,8 +87,11 @@ function loadModule(small = false) {
 // A file (or bytes) as an input of web/session.js.
 function inputOf(fileOrBytes) {
   const bytes = typeof fileOrBytes === 'string' ? fs.readFileSync(fileOrBytes) : fileOrBytes;
-  return {size: bytes.length, read: (offset, length) => bytes.subarray(offset, offset + length)};
+  return {
+    size: bytes.length,
+    readInto: (offset, target) => target.set(bytes.subarray(offset, offset + target.length)),
+  };
 }
 
-module.exports = {root, webBuild, scratchDir, makeGla, samplePair, runNative, nativeMerge,
+module.exports = {root, webBuild, scratchDir, makeGla, samplePair, runNative, expectedMerge,
                   nativeDump, lastMessage, loadModule, inputOf};
