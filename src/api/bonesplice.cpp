@@ -112,14 +112,15 @@ bonesplice_code Guarded(bonesplice_result& result, const char* text, Call call) 
 
 constexpr char kInvalidArgument[] = "Error: invalid argument.";
 
-// Bytes the merge keeps per donor entry (its remap slot and its place in the appended list),
-// and with "-o" per entry of either file (its place in the partitions, counted twice), per bone
-// of either file (the skeleton record, its child word and the name in the bone map), and the
-// buffers that do not grow with the files.
-constexpr uint64_t kBytesPerDonorEntry = 8;
-constexpr uint64_t kSharingBytesPerEntry = 16;
+// Bytes the merge keeps per donor entry: its remap slot, and then its place in the appended
+// list, or with "-o" first the place of each entry of either file in the partitions (the two
+// never at once); per bone of either file (the skeleton record, its child word and the name in
+// the bone map); and the buffers that do not grow with the files.
+constexpr uint64_t kRemapBytesPerEntry = 4;
+constexpr uint64_t kAppendedBytesPerEntry = 4;
+constexpr uint64_t kSharingBytesPerEntry = 8;
 constexpr uint64_t kBytesPerBone = sizeof(SkeletonBone) + 4 + 96;
-constexpr uint64_t kFixedBytes = uint64_t{8} << 20;
+constexpr uint64_t kFixedBytes = uint64_t{2} << 20;
 
 // The entries and bones a file of size bytes beginning with start can bring to a merge.
 void CountsOf(const uint8_t* start, size_t startSize, uint64_t size, uint64_t& entries,
@@ -164,7 +165,7 @@ extern "C" bonesplice_code bonesplice_merge(const uint8_t* base, size_t base_siz
       AnimHeader donorHeader;
       ReadHeader(donorView, donorHeader);
       merge.onFramesDone = [options, toDo = donorHeader.frameCount - 1](uint32_t first,
-                                                                         uint32_t count) {
+                                                                        uint32_t count) {
         options->progress(options->progress_context, first + count, toDo);
       };
     }
@@ -212,8 +213,8 @@ extern "C" bonesplice_code bonesplice_dump(const uint8_t* base, size_t base_size
   return Guarded(*result, messages::kDumpOutOfMemory, [&] {
     uint64_t written = 0;
     TextSink sink = [&](const char* text, size_t size) {
-      bool taken = output->write(output->context, written,
-                                 reinterpret_cast<const uint8_t*>(text), size) != 0;
+      bool taken = output->write(output->context, written, reinterpret_cast<const uint8_t*>(text),
+                                 size) != 0;
       written += size;
       return taken;
     };
@@ -238,8 +239,9 @@ extern "C" uint64_t bonesplice_merge_memory(const uint8_t* base_start, size_t ba
   uint64_t donorBones = 0;
   CountsOf(base_start, base_start_size, base_size, baseEntries, baseBones);
   CountsOf(donor_start, donor_start_size, donor_size, donorEntries, donorBones);
-  uint64_t bytes = kFixedBytes + donorEntries * kBytesPerDonorEntry +
-                   (baseBones + donorBones) * kBytesPerBone;
-  if (optimize != 0) bytes += (baseEntries + donorEntries) * kSharingBytesPerEntry;
-  return bytes;
+  uint64_t tables = donorEntries * kAppendedBytesPerEntry;
+  if (optimize != 0)
+    tables = std::max(tables, (baseEntries + donorEntries) * kSharingBytesPerEntry);
+  return kFixedBytes + donorEntries * kRemapBytesPerEntry + tables +
+         (baseBones + donorBones) * kBytesPerBone;
 }
