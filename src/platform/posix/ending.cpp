@@ -57,8 +57,8 @@ EndingThread endingThread;
 // any other thread.
 void WaitForTheEnd(sigset_t waited) {
   for (;;) {
-    int signal = sigwaitinfo(&waited, nullptr);
-    if (signal <= 0) continue;  // interrupted
+    int signal = 0;
+    if (sigwait(&waited, &signal) != 0) continue;
     TheEnd().End();
     EndBy(signal);
   }
