@@ -51,7 +51,8 @@ bool ZeroFaultedPage(uintptr_t address) {
 
 void OnFault(int signal, siginfo_t* info, void*) {
   int savedErrno = errno;
-  bool sent = info->si_code <= 0;  // by kill, raise or abort rather than by a fault
+  // By kill, raise or abort rather than by a fault (Linux numbers such codes from 0 down).
+  bool sent = info->si_code <= 0 || info->si_code == SI_USER || info->si_code == SI_QUEUE;
   if ((!sent && signal == SIGBUS && ZeroFaultedPage(reinterpret_cast<uintptr_t>(info->si_addr))) ||
       (sent && info->si_pid != getpid() && ForwardToEndingThread(signal))) {
     errno = savedErrno;
