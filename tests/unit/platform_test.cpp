@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -265,8 +266,10 @@ TEST(OutputFile, IsWrittenInPlaceOnlyWhereNoTemporaryCanExist) {
   const Bytes expected = Pattern(200000, 6);
   ScratchDir dir;
   fs::path locked = LockedFolderWith(dir, "out.gla", old);
-  // The end empties the output in place while it is written, and leaves it alone once it is
-  // committed.
+  // The end empties the output in place while it is written; once the output is committed it
+  // touches neither it nor a file that takes its descriptor; after it no write lands.
+  WriteFileBytes(dir / "reused", {});
+  fs::permissions(dir / "reused", fs::perms(0666));
   EXPECT_TRUE(InChild(
       [&] {
         OutputFile output;
@@ -277,13 +280,22 @@ TEST(OutputFile, IsWrittenInPlaceOnlyWhereNoTemporaryCanExist) {
         if (!output.Open(locked.string()) || !output.Begin() || !writeAll()) return false;
         bonesplice::platform::TheEnd().EndAfterCrash();
         if (!ReadFileBytes(locked).empty() || !writeAll() || !output.Commit()) return false;
+        int reused = open((dir / "reused").c_str(), O_RDWR);
+        bool written = write(reused, "kept", 4) == 4;
         bonesplice::platform::TheEnd().EndAfterCrash();
-        return true;
+        if (!written || lseek(reused, 0, SEEK_END) != 4 || ReadFileBytes(locked) != expected) {
+          return false;
+        }
+        OutputFile ended;
+        if (!ended.Open(locked.string()) || !ended.Begin()) return false;
+        bonesplice::platform::TheEnd().End();
+        return !ended.WriteAt(0, expected.data(), expected.size()) && !ended.Commit() &&
+               ReadFileBytes(locked).empty();
       },
       true));
-  EXPECT_TRUE(ReadFileBytes(locked) == expected);
   EXPECT_EQ(OtherNames(locked.parent_path(), {"out.gla"}), std::vector<std::string>{});
   fs::permissions(dir / "locked", fs::perms(0755));
+  fs::remove(dir / "reused");
 
   WriteFileBytes(dir / "out.gla", old);
   EXPECT_TRUE(InChild([&] {
@@ -455,26 +467,45 @@ TEST(OutputFile, HandsTheEndItsTemporaryWhileItExists) {
 }
 
 // A crash (abort, or a fault outside a guarded mapping) removes the temporary at once, and the
-// program still ends as the crash would have.
+// program still ends as the crash would have. A death test runs this test again from its start
+// in a child process, which takes the parent's folder from the environment.
 TEST(EndingDeathTest, ACrashRemovesTheTemporary) {
   ::testing::FLAGS_gtest_death_test_style = "threadsafe";
-  for (bool fault : {false, true}) {
-    SCOPED_TRACE(fault ? "a fault" : "abort");
-    ScratchDir dir;
-    const std::string name = (dir / "out.gla").string();
-    WriteFileBytes(name, {1});
+  static const char kFolder[] = "BONESPLICE_TEST_CRASH_FOLDER";
+  std::optional<ScratchDir> dir;
+  fs::path folder;
+  if (const char* inherited = std::getenv(kFolder)) {
+    folder = inherited;
+  } else {
+    dir.emplace();
+    folder = dir->path();
+#if BONESPLICE_TESTS_FORK
+    setenv(kFolder, folder.string().c_str(), 1);
+#else
+    _putenv_s(kFolder, folder.string().c_str());
+#endif
+  }
+  for (const char* crash : {"abort", "fault"}) {
+    SCOPED_TRACE(crash);
+    const fs::path output = folder / (std::string(crash) + ".gla");
+    WriteFileBytes(output, {1});
     EXPECT_DEATH(
         {
           bonesplice::platform::PrepareProcess();
-          OutputFile output;
-          if (output.Open(name) && output.Begin()) {
-            if (fault) *static_cast<volatile int*>(nullptr) = 1;
+          OutputFile file;
+          if (file.Open(output.string()) && file.Begin()) {
+            if (crash[0] == 'f') *static_cast<volatile int*>(nullptr) = 1;
             std::abort();
           }
         },
         "");
-    EXPECT_EQ(OtherNames(dir.path(), {"out.gla"}), std::vector<std::string>{});
+    EXPECT_EQ(OtherNames(folder, {"abort.gla", "fault.gla"}), std::vector<std::string>{});
   }
+#if BONESPLICE_TESTS_FORK
+  unsetenv(kFolder);
+#else
+  _putenv_s(kFolder, "");
+#endif
 }
 
 // Wide text from the system as UTF-8: one to four bytes a character, a character past U+FFFF
