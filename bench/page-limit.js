@@ -19,6 +19,7 @@
 //
 //   node bench/page-limit.js [--sizes 64,256,512,1024,1536,1792,2000] [--modes plain,-o]
 //                            [--timeout SECONDS] [--temp DIR] [--renderer-data-limit MIB]
+//                            [--trace]
 //
 // Sizes are MiB per input. The Markdown table goes to standard output, progress to standard
 // error. Files are made in a fresh folder under --temp (default $TMPDIR or /tmp) and removed
@@ -49,6 +50,8 @@ const tempRoot = option('--temp', os.tmpdir());
 // The RLIMIT_DATA the sandbox gives a renderer (16 GiB on this 24 GiB machine, as a sandboxed
 // Chromium run as a user other than root shows in /proc/PID/limits); the merges here run
 // without the sandbox, so the page's renderers get it by prlimit. 0: none.
+// --trace: the PSS of every process of the browser each second, to standard error.
+const trace = args.includes('--trace');
 const rendererDataLimit = Number(option('--renderer-data-limit', '0')) * MiB;
 const note = (text) => process.stderr.write(`[${new Date().toISOString().slice(11, 19)}] ${text}\n`);
 
@@ -158,6 +161,10 @@ function memorySampler(profile) {
       peaks.data = Math.max(peaks.data, data);
     }
     peaks.sum = Math.max(peaks.sum, sum);
+    if (trace && rounds % 4 === 0) {
+      note(`   memory: ${pids.map((pid) => `${pid} ${(memoryOf(pid).pss / MiB).toFixed(0)}`)
+                            .join(', ')} MiB`);
+    }
   };
   const timer = setInterval(sample, 250);
   return {
