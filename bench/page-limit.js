@@ -50,7 +50,7 @@ const tempRoot = option('--temp', os.tmpdir());
 // The RLIMIT_DATA the sandbox gives a renderer (16 GiB on this 24 GiB machine, as a sandboxed
 // Chromium run as a user other than root shows in /proc/PID/limits); the merges here run
 // without the sandbox, so the page's renderers get it by prlimit. 0: none.
-// --trace: the PSS of every process of the browser each second, to standard error.
+// --trace: the PSS and VmData of every process of the browser each second, to standard error.
 const trace = args.includes('--trace');
 const rendererDataLimit = Number(option('--renderer-data-limit', '0')) * MiB;
 const note = (text) => process.stderr.write(`[${new Date().toISOString().slice(11, 19)}] ${text}\n`);
@@ -162,8 +162,10 @@ function memorySampler(profile) {
     }
     peaks.sum = Math.max(peaks.sum, sum);
     if (trace && rounds % 4 === 0) {
-      note(`   memory: ${pids.map((pid) => `${pid} ${(memoryOf(pid).pss / MiB).toFixed(0)}`)
-                            .join(', ')} MiB`);
+      note(`   memory (PSS/VmData MiB): ${pids.map((pid) => {
+        const {pss, data} = memoryOf(pid);
+        return `${pid} ${(pss / MiB).toFixed(0)}/${(data / MiB).toFixed(0)}`;
+      }).join(', ')}`);
     }
   };
   const timer = setInterval(sample, 250);
@@ -318,6 +320,11 @@ async function mergeOnPage(session, pair, mode, reference) {
   return result;
 }
 
+// The status for the table: a merge's first sentence (its output size), anything else whole.
+function shortStatus(row) {
+  return row.outcome === 'ok' ? row.detail.slice(0, row.detail.indexOf(' bytes).') + 8) : row.detail;
+}
+
 async function main() {
   const rows = [];
   for (const mib of sizes) {
@@ -357,6 +364,11 @@ async function main() {
     }
   }
   const mibOf = (bytes) => (bytes / MiB).toFixed(0);
+  const version = spawnSync(process.env.BONESPLICE_CHROMIUM || '/usr/bin/chromium', ['--version'])
+                      .stdout.toString().split('\n').find((line) => /\d+\.\d+/.test(line));
+  console.log(`${version ? version.trim() : 'Chromium'}, headless, without its sandbox; renderer ` +
+              `data limit ${rendererDataLimit > 0 ? `${mibOf(rendererDataLimit)} MiB` : 'none'}; ` +
+              `${os.cpus().length} cores, ${mibOf(os.totalmem())} MiB of memory.\n`);
   console.log('| input MiB each (frames, entries) | mode | outcome | click to status s | ' +
               'to download s | native s | peak MiB, all browser processes | peak MiB, ' +
               'largest process | peak VmData MiB, one process | status |');
@@ -368,7 +380,7 @@ async function main() {
                 `${row.toStatus.toFixed(1)} | ${row.toDownload ? row.toDownload.toFixed(1) : '-'} | ` +
                 `${row.native.file ? row.native.seconds.toFixed(2) : 'refused'} | ` +
                 `${mibOf(row.peakSum)} | ${mibOf(row.peakOne)} | ${mibOf(row.peakData)} | ` +
-                `${row.detail.replace(/\|/g, '\\|').replace(/\n/g, ' ')} |`);
+                `${shortStatus(row).replace(/\|/g, '\\|').replace(/\n/g, ' ')} |`);
   }
 }
 
