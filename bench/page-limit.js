@@ -53,7 +53,8 @@ const tempRoot = option('--temp', os.tmpdir());
 // --trace: the PSS and VmData of every process of the browser each second, to standard error.
 const trace = args.includes('--trace');
 const rendererDataLimit = Number(option('--renderer-data-limit', '0')) * MiB;
-const note = (text) => process.stderr.write(`[${new Date().toISOString().slice(11, 19)}] ${text}\n`);
+const note = (text) =>
+  process.stderr.write(`[${new Date().toISOString().slice(11, 19)}] ${text}\n`);
 
 // The file layout makegla writes, for 70 generated bones: header, offset table, skeleton (172
 // bytes a bone and 4 per child word), 3 bytes a frame field, 14 bytes an entry.
@@ -322,7 +323,8 @@ async function mergeOnPage(session, pair, mode, reference) {
 
 // The status for the table: a merge's first sentence (its output size), anything else whole.
 function shortStatus(row) {
-  return row.outcome === 'ok' ? row.detail.slice(0, row.detail.indexOf(' bytes).') + 8) : row.detail;
+  if (row.outcome !== 'ok') return row.detail;
+  return row.detail.slice(0, row.detail.indexOf(' bytes).') + ' bytes).'.length);
 }
 
 async function main() {
@@ -339,9 +341,10 @@ async function main() {
       const references = {};
       for (const mode of modes) {
         references[mode] = nativeMerge(dir, pair, mode);
-        note(`   native ${mode}: ${references[mode].file
-            ? `${references[mode].seconds.toFixed(2)} s, ${fs.statSync(references[mode].file).size} bytes`
-            : references[mode].refusal}`);
+        const reference = references[mode];
+        note(`   native ${mode}: ${reference.file
+            ? `${reference.seconds.toFixed(2)} s, ${fs.statSync(reference.file).size} bytes`
+            : reference.refusal}`);
       }
       let session = null;
       for (const mode of modes) {
@@ -350,7 +353,8 @@ async function main() {
         const result = await mergeOnPage(session, pair, mode, references[mode]);
         note(`   page ${mode}: ${result.outcome} in ${result.toStatus.toFixed(1)} s` +
              `${result.toDownload ? ` (download ${result.toDownload.toFixed(1)} s)` : ''}, ` +
-             `peak ${(result.peakSum / MiB).toFixed(0)} MiB (VmData ${(result.peakData / MiB).toFixed(0)} MiB): ` +
+             `peak ${(result.peakSum / MiB).toFixed(0)} MiB ` +
+             `(VmData ${(result.peakData / MiB).toFixed(0)} MiB): ` +
              `${result.detail}`);
         rows.push(Object.assign({mib, inputBytes, mode, native: references[mode]}, result));
         if (result.outcome === 'crash' || result.outcome === 'freeze') {
@@ -377,7 +381,8 @@ async function main() {
     console.log(`| ${mibOf(row.inputBytes[0])} / ${mibOf(row.inputBytes[1])} ` +
                 `(${shapeOf(row.mib).frames}, ` +
                 `${shapeOf(row.mib).entries}) | ${row.mode} | ${row.outcome} | ` +
-                `${row.toStatus.toFixed(1)} | ${row.toDownload ? row.toDownload.toFixed(1) : '-'} | ` +
+                `${row.toStatus.toFixed(1)} | ` +
+                `${row.toDownload ? row.toDownload.toFixed(1) : '-'} | ` +
                 `${row.native.file ? row.native.seconds.toFixed(2) : 'refused'} | ` +
                 `${mibOf(row.peakSum)} | ${mibOf(row.peakOne)} | ${mibOf(row.peakData)} | ` +
                 `${shortStatus(row).replace(/\|/g, '\\|').replace(/\n/g, ' ')} |`);
