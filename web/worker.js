@@ -22,6 +22,41 @@ function inputOf(file) {
 
 const ready = createBonesplice({wasmBinary: decodeBase64(kModuleBase64)});
 
+// The output is gathered into Blobs of about this size as it comes: the browser takes each
+// one's bytes away from the Worker (to disk when they are many), so that the Worker holds at
+// most one part besides the module's memory, not the whole output twice (its pieces and the
+// Blob made of them). A Blob made of Blobs copies nothing.
+const kOutputPart = 64 << 20;
+
+function outputBlobs() {
+  const parts = [];
+  let pieces = [];
+  let piecesSize = 0;
+  const seal = () => {
+    if (pieces.length === 0) return;
+    parts.push(new Blob(pieces));
+    pieces = [];
+    piecesSize = 0;
+  };
+  return {
+    add: (bytes) => {
+      pieces.push(bytes.slice());
+      piecesSize += bytes.length;
+      if (piecesSize >= kOutputPart) seal();
+    },
+    blob: () => {
+      seal();
+      return new Blob(parts, {type: 'application/octet-stream'});
+    },
+  };
+}
+
+// The refusal of a merge the browser stopped by failing an allocation of the Worker's own.
+function stoppedMessage(error) {
+  return 'Error: the browser stopped the merge (' + String(error) + '), most likely for lack ' +
+      'of memory. Merge these files with the bonesplice program, which has no such limit.';
+}
+
 function answer(module, request) {
   const base = inputOf(request.base);
   const donor = inputOf(request.donor);
@@ -29,14 +64,21 @@ function answer(module, request) {
     const outcome = dumpFiles(module, base, donor);
     return Object.assign(outcome, {report: new Blob(outcome.pieces), pieces: undefined});
   }
-  const pieces = [];
+  const output = outputBlobs();
+  let failure = null;
   let lastShown = 0;
   const outcome = mergeFiles(module, base, donor, {
     optimize: request.optimize,
     outputName: request.outputName,
+    // A piece the browser finds no memory for ends the merge as a refused output.
     takePiece: (offset, bytes) => {
-      pieces.push(bytes.slice());
-      return true;
+      try {
+        output.add(bytes);
+        return true;
+      } catch (error) {
+        failure = error;
+        return false;
+      }
     },
     showProgress: (done, toDo) => {
       const now = Date.now();
@@ -46,7 +88,8 @@ function answer(module, request) {
       }
     },
   });
-  if (outcome.code === 0) outcome.output = new Blob(pieces, {type: 'application/octet-stream'});
+  if (failure !== null) return {code: -2, message: stoppedMessage(failure)};
+  if (outcome.code === 0) outcome.output = output.blob();
   return outcome;
 }
 
@@ -56,7 +99,9 @@ onmessage = (event) => {
     try {
       outcome = answer(module, event.data);
     } catch (error) {
-      outcome = {code: -2, message: String(error)};
+      // RangeError: an allocation of the Worker's own failed.
+      outcome = {code: -2, message: error instanceof RangeError ? stoppedMessage(error) :
+                                                                    String(error)};
     }
     postMessage({outcome: outcome});
   });
