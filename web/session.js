@@ -4,14 +4,15 @@
 // input's bytes from offset on.
 'use strict';
 
-// Inputs are copied into the module's memory in pieces of this size.
-const kReadPiece = 16 << 20;
+// Inputs are read into the module's memory in pieces of this size: in a browser each piece is
+// read into memory of its own first, which waits for the collector to be given back.
+const kReadPiece = 4 << 20;
 // The header a memory estimate reads.
 const kHeaderBytes = 100;
 
 // The refusal of inputs that need more memory than the module can have.
 function tooLargeMessage(bytes) {
-  const megabytes = Math.ceil(bytes / (1 << 20));
+  const megabytes = Math.ceil(bytes / 1e6);
   return 'Error: these files need about ' + megabytes + ' MB of memory, more than this page ' +
       'can have in a browser. Merge them with the bonesplice program, which has no such limit.';
 }
