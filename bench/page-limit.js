@@ -17,15 +17,15 @@
 // (build-web/; BONESPLICE_BUILD and BONESPLICE_WEB_BUILD name others), Debian's chromium and
 // tests/web/node_modules (npm ci in tests/web). Run from anywhere:
 //
-//   node bench/page-limit.js [--sizes 64,256,512,1024,1536,1792,1881,2009,2010] [--modes plain,-o]
-//                            [--timeout SECONDS] [--temp DIR] [--renderer-data-limit MIB]
-//                            [--trace]
+//   node bench/page-limit.js [--sizes 64,256,512,1024,1536,1792,1966,1967,2014,2015]
+//                            [--modes plain,-o] [--timeout SECONDS] [--temp DIR]
+//                            [--renderer-data-limit MIB] [--trace]
 //
 // Sizes are MiB per input. The Markdown table goes to standard output, progress to standard
 // error. Files are made in a fresh folder under --temp (default $TMPDIR or /tmp), the browser's
 // profile and downloads too, and removed as each size ends: about ten times one input are on
 // disk at once (the pair, both native outputs, one download and the browser's own copy of the
-// output; 20 GiB at 2009 MiB). The default sizes take about an hour on 2 cores and the browser
+// output; 20 GiB at 2014 MiB). The default sizes take about an hour on 2 cores and the browser
 // up to 10 GiB of memory; --timeout (default 900) bounds each merge's wait.
 'use strict';
 const {spawnSync} = require('node:child_process');
@@ -45,7 +45,8 @@ const option = (name, fallback) => {
   const at = args.indexOf(name);
   return at >= 0 ? args[at + 1] : fallback;
 };
-const sizes = option('--sizes', '64,256,512,1024,1536,1792,1881,2009,2010').split(',').map(Number);
+const sizes =
+    option('--sizes', '64,256,512,1024,1536,1792,1966,1967,2014,2015').split(',').map(Number);
 const modes = option('--modes', 'plain,-o').split(',');
 const timeoutSeconds = Number(option('--timeout', '900'));
 const tempRoot = option('--temp', os.tmpdir());
