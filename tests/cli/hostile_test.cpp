@@ -159,9 +159,13 @@ TEST_F(Hostile, NamesOutsideAsciiWorkAsTyped) {
   fs::rename(dir / "base.gla", dir / u8"Jos\u00e9.gla");
   fs::rename(dir / "donor.gla", dir / u8"\u0141\u00f3d\u017a \u6b69\u304f.gla");
   const std::string output = u8"r\u00e9sum\u00e9-\u00fcber.gla";
-  RunResult run =
-      RunBonesplice(dir.path(), {u8"Jos\u00e9.gla", u8"\u0141\u00f3d\u017a \u6b69\u304f.gla", "-o"},
-                    output + "\n");
+  // More typed after the name, with a character across the 4096th byte, where a read of piped
+  // input may end: the name is still read as UTF-8.
+  std::string typed = output + "\n";
+  if ((4096 - typed.size()) % 2 == 0) typed += "x";
+  for (int i = 0; i < 2100; ++i) typed += u8"\u00e9";
+  RunResult run = RunBonesplice(
+      dir.path(), {u8"Jos\u00e9.gla", u8"\u0141\u00f3d\u017a \u6b69\u304f.gla", "-o"}, typed);
   EXPECT_EQ(run.output, MergeConsole(6));
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(ReadFileBytes(dir / output), reference::ReferenceMerge(base, donor, true));

@@ -8,9 +8,9 @@ namespace {
 
 constexpr size_t kMostPiped = size_t{64} << 10;  // far more than any name the prompt takes
 
-bool IsUtf8(const std::string& text) {
-  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
-                             static_cast<int>(text.size()), nullptr, 0) > 0;
+bool IsUtf8(const char* text, size_t size) {
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, static_cast<int>(size), nullptr,
+                             0) > 0;
 }
 
 }  // namespace
@@ -28,7 +28,8 @@ bool StandardInput::Refill() {
     return true;
   }
   // Piped: read to the end of a line, which no character straddles, then taken as UTF-8 when
-  // it is, else as text from a console program in the console's own code page.
+  // its whole lines are (a read may end inside a character of the line after them, whose bytes
+  // pass as they are), else as text from a console program in the console's own code page.
   char bytes[4096];
   DWORD got = 0;
   while (pending_.find('\n') == std::string::npos && pending_.size() < kMostPiped &&
@@ -36,7 +37,8 @@ bool StandardInput::Refill() {
     pending_.append(bytes, got);
   }
   if (pending_.empty()) return false;
-  if (!IsUtf8(pending_)) {
+  size_t lineEnd = pending_.rfind('\n');
+  if (!IsUtf8(pending_.data(), lineEnd == std::string::npos ? pending_.size() : lineEnd + 1)) {
     UINT codePage = GetConsoleCP();
     pending_ = FromCodePage(codePage != 0 ? codePage : CP_ACP, pending_.data(), pending_.size());
   }
