@@ -40,7 +40,7 @@ std::optional<std::string> DumpBones(ByteView base, ByteView donor,
   bonesplice_code code =
       bonesplice_dump(base.data, base.size, donor.data, donor.size, &output, &result);
   bool closed = std::fclose(log.release()) == 0;
-  if (code == BONESPLICE_OUT_OF_MEMORY) return "\n" + std::string(result.message);
+  if (code == BONESPLICE_OUT_OF_MEMORY) return messages::FromLibrary(result.message);
   if (code != BONESPLICE_OK || !closed) return messages::kCannotOpenLog;
   return std::nullopt;
 }

@@ -40,4 +40,8 @@ std::string Progress(uint32_t frame) {
   return "\nEditing frame " + std::to_string(frame);
 }
 
+std::string FromLibrary(const char* message) {
+  return "\n" + std::string(message);
+}
+
 }  // namespace bonesplice::messages

@@ -25,5 +25,7 @@ extern const char kPressEnter[];
 std::string NotRegular(FileRole file);
 std::string CannotCreateOutput(const std::string& outputName);
 std::string Progress(uint32_t frame);
+// A message of the library (bonesplice.h) as the console shows it: on a line of its own.
+std::string FromLibrary(const char* message);
 
 }  // namespace bonesplice::messages

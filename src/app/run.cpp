@@ -163,11 +163,6 @@ void PrintProgress(void* context, uint32_t framesDone, uint32_t) {
   lines.console.Flush();
 }
 
-// What the console shows for a refusal of the library: its message on a line of its own.
-std::string ConsoleText(const bonesplice_result& result) {
-  return "\n" + std::string(result.message);
-}
-
 // Merges the sources into output and commits it; the message of the failure, if any, with the
 // output as the prompt left it.
 std::optional<std::string> MergeToFile(Sources& sources, platform::OutputFile& output,
@@ -193,7 +188,7 @@ std::optional<std::string> MergeToFile(Sources& sources, platform::OutputFile& o
   bonesplice_code code =
       bonesplice_merge(base.data, base.size, donor.data, donor.size, &options, &callbacks, &result);
   std::optional<std::string> refusal;
-  if (code != BONESPLICE_OK) refusal = ConsoleText(result);
+  if (code != BONESPLICE_OK) refusal = messages::FromLibrary(result.message);
   // A file that another program changed during the run gives no result, whatever came of it
   // but running out of memory.
   std::optional<Failure> failure = sources.Unreadable();
@@ -217,7 +212,7 @@ int Dump(const Sources& sources, Console& console) {
   bonesplice_result result;
   if (bonesplice_check_headers(base.data, base.size, donor.data, donor.size, &result) !=
       BONESPLICE_OK) {
-    console.Print(ConsoleText(result));
+    console.Print(messages::FromLibrary(result.message));
   }
   if (auto refusal = DumpBones(base, donor, {sources.base.id(), sources.donor.id()})) {
     console.Print(*refusal);
