@@ -95,8 +95,8 @@ async function main() {
   }
   const mb = (bytes) => (bytes / (1 << 20)).toFixed(0);
   const verdict = (ratio, limit) => `${ratio.toFixed(2)} ${ratio <= limit ? 'met' : 'missed'}`;
-  console.log(`| case | mode | input MiB each | native 1 thread s | wasm first s | wasm again s | ` +
-              `wasm/native first | wasm/native again | module memory MiB | memory/input |`);
+  console.log('| case | mode | input MiB each | native 1 thread s | wasm first s | wasm again s ' +
+              '| wasm/native first | wasm/native again | module memory MiB | memory/input |');
   console.log('|---|---|--:|--:|--:|--:|--:|--:|--:|--:|');
   for (const row of rows) {
     const limit = targets[row.id] || Infinity;

@@ -76,7 +76,7 @@ struct RemapState {
 
 // Prepares a fresh state for a merge: every remap slot unset (StartRemap), then, after "-o" has
 // marked the slots of equal entries, nothing appended (StartAppending), so that the tables of
-// the sharing and the appended list never take memory at once. Throw std::bad_alloc when memory
+// the sharing and the appended list never take memory at once. Throws std::bad_alloc when memory
 // runs out.
 void StartRemap(RemapState& state, const BoneArrays& arrays, const Workers& workers);
 void StartAppending(RemapState& state, const BoneArrays& arrays);

@@ -1,5 +1,6 @@
 // The merge's large tables: a fixed number of elements in zero-filled pages that the platform
-// hands out, so that a table of millions of slots takes physical memory only for the pages it touches.
+// hands out, so that a table of millions of slots takes physical memory only for the pages it
+// touches.
 #pragma once
 
 #include <cstddef>

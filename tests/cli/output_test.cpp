@@ -195,7 +195,8 @@ TEST_F(Output, AnEndingSignalEndsAMergeIntoAStalledFifoAtOnce) {
         auto start = std::chrono::steady_clock::now();
         while (std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
           if (taken < whole - unread) {
-            ssize_t n = read(reader, buffer.data(), std::min(buffer.size(), whole - unread - taken));
+            ssize_t n =
+                read(reader, buffer.data(), std::min(buffer.size(), whole - unread - taken));
             if (n > 0) taken += static_cast<size_t>(n);
           } else if (ioctl(reader, FIONREAD, &queued) != 0 || queued >= kFullFifo) {
             break;

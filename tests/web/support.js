@@ -25,8 +25,8 @@ function makeGla(dir, name, args) {
 // A realistic pair: the donor takes the base's bones in another order, shares a third of its
 // entries with the base and repeats some of its own.
 function samplePair(dir, entries = 20000) {
-  const base = makeGla(dir, 'base.gla',
-                       ['--seed', '1', '--bones', '70', '--frames', '200', '--entries', `${entries}`]);
+  const base = makeGla(dir, 'base.gla', ['--seed', '1', '--bones', '70', '--frames', '200',
+                                          '--entries', `${entries}`]);
   const donor = makeGla(dir, 'donor.gla', ['--seed', '2', '--frames', '300', '--like', base,
                                            '--shared', '0.33', '--repeat', '0.3', '--shuffle']);
   return {base, donor};

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/posix/descriptors.h"
 #include "platform/posix/faults.h"
 
 namespace bonesplice::platform {
@@ -120,7 +121,7 @@ bool RemoveFile(const char* path) {
 }
 
 bool EmptyFile(intptr_t handle) {
-  return ftruncate(static_cast<int>(handle), 0) == 0;
+  return ftruncate(Descriptor(handle), 0) == 0;
 }
 
 }  // namespace bonesplice::platform

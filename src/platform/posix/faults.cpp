@@ -13,8 +13,8 @@ namespace {
 
 constexpr int kGuards = 4;
 constexpr int kSignalLimit = 32;  // above every fault signal's number
-static_assert(SIGSEGV < 32 && SIGBUS < 32 && SIGILL < 32 && SIGFPE < 32 && SIGABRT < 32 &&
-              SIGSYS < 32);
+static_assert(SIGSEGV < kSignalLimit && SIGBUS < kSignalLimit && SIGILL < kSignalLimit &&
+              SIGFPE < kSignalLimit && SIGABRT < kSignalLimit && SIGSYS < kSignalLimit);
 
 struct Guard {
   std::atomic<uintptr_t> start{0};
